@@ -1,0 +1,64 @@
+// quillmark-convert: the window's automatic conversion without a window, for scripts and schedulers.
+
+#include "cli/ConvertCommand.h"
+#include "convert/MergeObject.h"
+#include "convert/OutputLocation.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QThread>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+void printLine(std::FILE* stream, const QString& text)
+{
+    const QByteArray bytes = text.toUtf8();
+    std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
+    std::fputc('\n', stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication application(argc, argv);
+    QStringList arguments = application.arguments();
+    arguments.removeFirst();
+
+    const ConvertCommand command = parseConvertCommand(arguments);
+    if (!command.error.isEmpty()) {
+        printLine(stderr, QStringLiteral("quillmark-convert: ") + command.error);
+        std::fputs(convertUsage().toUtf8().constData(), stderr);
+        return 2;
+    }
+    if (!command.options.SaveToQuondamPath && !QDir().mkpath(command.options.SavePath)) {
+        printLine(stderr, QStringLiteral("quillmark-convert: cannot create the output folder ") +
+                              command.options.SavePath);
+        return 1;
+    }
+    g_ConversionOptions = command.options;
+
+    // The same worker the window uses, on a thread of its own, reporting through queued signals.
+    QThread thread;
+    auto worker = std::make_unique<MergeObject>(QStringLiteral("tem"));
+    worker->moveToThread(&thread);
+    QObject::connect(worker.get(), &MergeObject::ShowDisposingFile, &application,
+                     [](const QString& text) { printLine(stdout, text); });
+    QObject::connect(worker.get(), &MergeObject::Signal_SetButtonEnable, &application, &QCoreApplication::quit);
+    thread.start();
+    QMetaObject::invokeMethod(worker.get(), &MergeObject::AutoTransform, Qt::QueuedConnection);
+    application.exec();
+    thread.quit();
+    thread.wait();
+
+    const BatchReport& report = worker->report();
+    for (const QString& failure : report.failures)
+        printLine(stderr, QStringLiteral("quillmark-convert: not converted: ") + failure);
+    if (!report.finished)
+        return 1;
+    return report.converted == report.csvFiles ? 0 : 1;
+}

@@ -1,0 +1,9 @@
+#include "convert/AutomaticConversion.h"
+
+#include "automation/AutomationObject.h"
+
+AutomationObject* AutomaticConversion::obtainWorkbook(AutomationObject&, AutomationObject& workbooks,
+                                                      const QString& nativePath, bool&)
+{
+    return workbooks.querySubObject("Open(const QString&)", nativePath);
+}

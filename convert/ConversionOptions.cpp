@@ -1,0 +1,3 @@
+#include "convert/ConversionOptions.h"
+
+ConversionOptions g_ConversionOptions;

@@ -1,0 +1,20 @@
+#pragma once
+
+#include <QString>
+
+class AutomationObject;
+
+/// What one conversion mode does with one .csv file inside the batch frame: obtain a workbook for it
+/// from the spreadsheet application, and clean up afterwards.
+class ConversionStep
+{
+public:
+    virtual ~ConversionStep() = default;
+
+    /// The workbook for the file (owned by the automation objects), or null when none was obtained.
+    /// Sets `stopBatch` to end the whole batch at once.
+    virtual AutomationObject* obtainWorkbook(AutomationObject& application, AutomationObject& workbooks,
+                                             const QString& nativePath, bool& stopBatch) = 0;
+    /// Runs after the file was saved or failed, whichever way it went.
+    virtual void cleanUp() {}
+};

@@ -1,0 +1,118 @@
+#include "convert/MergeObject.h"
+
+#include "automation/AutomationObject.h"
+#include "convert/AutomaticConversion.h"
+#include "convert/OutputLocation.h"
+#include "convert/StatusTexts.h"
+#include "platform/ComInitialization.h"
+
+#include <QDir>
+
+#include <memory>
+
+MergeObject::MergeObject(const QString& text, QObject* parent) : QObject(parent), text_(text) {}
+
+MergeObject::~MergeObject() = default;
+
+QList<QFileInfo> MergeObject::CollectFiles(const QString& folder)
+{
+    const QDir dir(folder);
+    QList<QFileInfo> files = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    const QList<QFileInfo> subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& subfolder : subfolders)
+        files += CollectFiles(subfolder.absoluteFilePath());
+    return files;
+}
+
+void MergeObject::AutoTransform()
+{
+    AutomaticConversion step;
+    runBatch(step);
+}
+
+bool MergeObject::saveWorkbook(AutomationObject& workbook, const QFileInfo& source, const ConversionOptions& options,
+                               QString& reason)
+{
+    const QString outputName = outputFileNameFor(source, options);
+    MakeDirPath(QFileInfo(QDir::fromNativeSeparators(outputFolderFor(source, options))).path());
+
+    // A failed save raises the automation object's exception; a save that claims success but left no
+    // file behind is a failure as well.
+    bool failed = false;
+    const auto connection = connect(&workbook, &AutomationObject::exception, this,
+                                    [&](int, const QString&, const QString& description, const QString&) {
+                                        failed = true;
+                                        reason = description;
+                                    });
+    workbook.dynamicCall("SaveAs(const QString&, QVariant)", outputName, outputFileFormat(options));
+    disconnect(connection);
+    if (!failed && !QFileInfo::exists(outputName)) {
+        failed = true;
+        reason = QStringLiteral("no workbook was written to %1").arg(outputName);
+    }
+    return !failed;
+}
+
+void MergeObject::runBatch(ConversionStep& step)
+{
+    // The window writes the options only while no batch runs; a copy keeps this batch consistent anyway.
+    const ConversionOptions options = g_ConversionOptions;
+    report_ = BatchReport();
+
+    const QList<QFileInfo> files = CollectFiles(options.SourcePath);
+    platform::initializeAutomationForThread();
+
+    auto application = std::make_unique<AutomationObject>(this);
+    emit ShowDisposingFile(StatusTexts::applicationCreated());
+    application->setControl(QStringLiteral("Excel.Application"));
+    application->dynamicCall("SetVisible (bool Visible)", QStringLiteral("false"));
+    application->setProperty("DisplayAlerts", false);
+    AutomationObject* workbooks = application->querySubObject("WorkBooks");
+    emit ShowDisposingFile(StatusTexts::workbooksObtained());
+
+    QString openError;
+    if (workbooks) {
+        connect(workbooks, &AutomationObject::exception, this,
+                [&](int, const QString&, const QString& description, const QString&) { openError = description; });
+    }
+
+    bool stopped = false;
+    if (!workbooks) {
+        emit ShowDisposingFile(StatusTexts::noSpreadsheetApplication());
+    } else {
+        for (const QFileInfo& file : files) {
+            const QString nativePath = QDir::toNativeSeparators(file.filePath());
+            if (!nativePath.toLower().endsWith(QLatin1String(".csv")))
+                continue;
+            ++report_.csvFiles;
+            emit ShowDisposingFile(nativePath);
+
+            openError.clear();
+            AutomationObject* workbook = step.obtainWorkbook(*application, *workbooks, nativePath, stopped);
+            if (stopped)
+                break;
+            QString reason;
+            bool converted = false;
+            if (!workbook) {
+                reason = openError.isEmpty() ? QStringLiteral("the spreadsheet application could not open it")
+                                             : openError;
+            } else {
+                converted = saveWorkbook(*workbook, file, options, reason);
+                if (converted)
+                    ++report_.converted;
+                workbook->dynamicCall("Close (Boolean)", false);
+            }
+            if (!converted)
+                report_.failures << nativePath + QStringLiteral(": ") + reason;
+            step.cleanUp();
+        }
+        if (!stopped) {
+            emit ShowDisposingFile(StatusTexts::summary(report_.converted));
+            report_.finished = true;
+        }
+    }
+
+    application->dynamicCall("Quit(void)");
+    application.reset();
+    emit Signal_SetButtonEnable();
+}

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "convert/ConversionOptions.h"
+
+#include <QFileInfo>
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class AutomationObject;
+class ConversionStep;
+
+/// How the last batch of a worker went; read after Signal_SetButtonEnable().
+struct BatchReport
+{
+    int csvFiles = 0;        // .csv files in the file list
+    int converted = 0;       // workbooks saved
+    bool finished = false;   // the batch reached its summary
+    QStringList failures;    // "native path: reason", one per file not converted
+};
+
+/// Runs one conversion batch on a thread of its own: lists the files below the source folder, starts
+/// one spreadsheet application, converts each .csv file into a workbook under the mirrored output
+/// folder, and reports every file and the final count as status texts.
+class MergeObject : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit MergeObject(const QString& text, QObject* parent = nullptr);
+    ~MergeObject() override;
+
+    /// Every file below a folder: the folder's own files (hidden ones too, symbolic links not) in name
+    /// order ignoring case, then the files of each visible subfolder in the same order, recursively.
+    QList<QFileInfo> CollectFiles(const QString& folder);
+
+    const BatchReport& report() const { return report_; }
+
+signals:
+    void Signal_SetButtonEnable();
+    void ShowDisposingFile(QString filePath);
+
+public slots:
+    void AutoTransform();
+
+private:
+    void runBatch(ConversionStep& step);
+    bool saveWorkbook(AutomationObject& workbook, const QFileInfo& source, const ConversionOptions& options,
+                      QString& reason);
+
+    QString text_;
+    BatchReport report_;
+};

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace spreadsheet {
+
+/// The cells of one sheet, stored compactly: all field texts back to back in one UTF-8 buffer, and per
+/// cell only the end of its text relative to the start of its row (4 bytes a cell, no heap object).
+/// Rows are appended in order; a cell written out of order is kept apart and wins over the stored one.
+class CellGrid
+{
+public:
+    /// Filled in one go by a parser that compacted the field texts into `text` in place.
+    struct Build
+    {
+        std::string text;
+        std::vector<std::uint64_t> rowTextStart; // one per row
+        std::vector<std::uint64_t> rowFirstCell; // one per row, plus the end
+        std::vector<std::uint32_t> cellEnds;     // relative to the row's text start
+    };
+
+    CellGrid() = default;
+    explicit CellGrid(Build&& build);
+
+    std::size_t rowCount() const { return rowTextStart_.size(); }
+    std::size_t cellCount(std::size_t row) const;
+    /// Text of a cell; empty for a cell that was never written.
+    std::string_view cell(std::size_t row, std::size_t column) const;
+    /// Widest row, counting cells up to the last one written.
+    std::size_t columnCount() const { return columnCount_; }
+    /// Longest cell text in bytes: a cheap bound used before the exact per-cell limit checks.
+    std::size_t longestCellBytes() const { return longestCellBytes_; }
+    /// Bytes of cell text and number of cells held: for estimates of output size.
+    std::uint64_t storedBytes() const;
+    std::uint64_t storedCells() const { return cellEnds_.size() + outOfOrder_.size(); }
+
+    /// Writes one cell (0-based). Appending at or after the end of the last row is cheap; any other
+    /// place goes to the out-of-order store.
+    void setCell(std::size_t row, std::size_t column, std::string_view text);
+
+private:
+    std::string_view storedCell(std::size_t row, std::size_t column) const;
+    void appendRowsUpTo(std::size_t row);
+    static std::uint64_t key(std::size_t row, std::size_t column) { return (std::uint64_t(row) << 24) | column; }
+
+    std::string text_;
+    std::vector<std::uint64_t> rowTextStart_;
+    std::vector<std::uint64_t> rowFirstCell_{0};
+    std::vector<std::uint32_t> cellEnds_;
+    std::map<std::uint64_t, std::string> outOfOrder_;
+    std::size_t columnCount_ = 0;
+    std::size_t longestCellBytes_ = 0;
+};
+
+} // namespace spreadsheet

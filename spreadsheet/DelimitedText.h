@@ -1,0 +1,40 @@
+#pragma once
+
+#include "CellGrid.h"
+#include "Status.h"
+
+#include <string>
+#include <vector>
+
+namespace spreadsheet {
+
+/// How a column of delimited text is taken in (the text import's field info).
+enum class ColumnImport : unsigned char
+{
+    General, // typed by the value rules
+    Text,    // every field kept as text
+    Skip,    // not imported; later columns move left
+};
+
+/// How to split decoded (UTF-8) delimited text into rows and fields.
+struct DelimitedOptions
+{
+    std::string delimiters = ",";         // any of these bytes splits fields
+    bool quoted = true;                   // double quotes enclose fields (RFC 4180)
+    bool consecutiveDelimitersAsOne = false;
+    std::size_t startRow = 1;             // 1-based first row taken
+    std::vector<ColumnImport> columns;    // per source column (0-based); missing ones are General
+};
+
+/// The delimiter (comma, semicolon, tab or pipe) that splits the first records, outside quotes, into
+/// the most consistent number of fields above one; comma when nothing decides.
+char detectDelimiter(const std::string& text);
+
+/// Splits `text` into the grid, reusing its buffer: field texts are unquoted and compacted in place.
+/// CR LF, LF and CR all end a record. A quote that never closes is taken as a plain character, so the
+/// rest of the file still arrives as rows. A final line break does not make an extra row.
+/// `columnFormats` receives, per output column, whether it was asked to hold text.
+CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
+                        std::vector<ColumnImport>* columnFormats = nullptr);
+
+} // namespace spreadsheet

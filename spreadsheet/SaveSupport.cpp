@@ -1,0 +1,142 @@
+#include "SaveSupport.h"
+
+#include "TextDecoding.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <atomic>
+#include <random>
+#include <set>
+
+namespace spreadsheet {
+
+namespace {
+
+std::string cellName(std::size_t row, std::size_t column)
+{
+    std::string letters;
+    for (std::size_t c = column + 1; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return letters + std::to_string(row + 1);
+}
+
+std::string upper(const std::string& s)
+{
+    std::string out = s;
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+}
+
+// Cuts UTF-8 text to at most `units` UTF-16 units without splitting a character.
+std::string cutToUnits(const std::string& text, std::size_t units)
+{
+    std::size_t used = 0, i = 0;
+    while (i < text.size()) {
+        const unsigned char lead = static_cast<unsigned char>(text[i]);
+        const std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        const std::size_t cost = length == 4 ? 2 : 1;
+        if (used + cost > units)
+            break;
+        used += cost;
+        i += length;
+    }
+    return text.substr(0, i);
+}
+
+} // namespace
+
+Status checkLimits(const Workbook& workbook, const FormatLimits& limits)
+{
+    for (const Sheet& sheet : workbook.sheets) {
+        const CellGrid& cells = sheet.cells;
+        if (cells.columnCount() > limits.maxColumns) {
+            return Status::failure("sheet \"" + sheet.name + "\" has " + std::to_string(cells.columnCount()) +
+                                   " columns; the file format holds at most " +
+                                   std::to_string(limits.maxColumns));
+        }
+        // Byte length bounds the character count, so only a sheet with a long cell needs the exact scan.
+        if (cells.longestCellBytes() <= limits.maxCellCharacters)
+            continue;
+        for (std::size_t row = 0; row < cells.rowCount(); ++row) {
+            const std::size_t count = cells.cellCount(row);
+            for (std::size_t column = 0; column < count; ++column) {
+                const std::string_view text = cells.cell(row, column);
+                if (text.size() > limits.maxCellCharacters &&
+                    utf16Length(text.data(), text.data() + text.size()) > limits.maxCellCharacters) {
+                    return Status::failure("cell " + cellName(row, column) + " of sheet \"" + sheet.name +
+                                           "\" holds more than " + std::to_string(limits.maxCellCharacters) +
+                                           " characters, the most a cell can hold");
+                }
+            }
+        }
+    }
+    return Status::success();
+}
+
+std::vector<SheetPiece> splitIntoPieces(const Workbook& workbook, std::size_t maxRows)
+{
+    std::vector<SheetPiece> pieces;
+    std::set<std::string> taken;
+    for (const Sheet& sheet : workbook.sheets)
+        taken.insert(upper(sheet.name));
+    for (const Sheet& sheet : workbook.sheets) {
+        const std::size_t rows = sheet.cells.rowCount();
+        pieces.push_back({&sheet, 0, rows < maxRows ? rows : maxRows, sheet.name});
+        int number = 2;
+        for (std::size_t first = maxRows; first < rows; first += maxRows) {
+            std::string name;
+            do {
+                const std::string suffix = " (" + std::to_string(number++) + ")";
+                name = cutToUnits(sheet.name, 31 - suffix.size()) + suffix;
+            } while (!taken.insert(upper(name)).second);
+            pieces.push_back({&sheet, first, rows - first < maxRows ? rows - first : maxRows, name});
+        }
+    }
+    return pieces;
+}
+
+TemporarySibling::TemporarySibling(const std::string& destination) : destination_(destination)
+{
+    const std::size_t slash = destination.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? std::string() : destination.substr(0, slash + 1);
+    const std::string base = slash == std::string::npos ? destination : destination.substr(slash + 1);
+    // Exclusive creation ("x") never takes over someone else's file, and leaves the permissions to the
+    // user's defaults, as for any new file.
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[32];
+        std::snprintf(suffix, sizeof suffix, ".%08x%04x~", random(), counter++ & 0xFFFF);
+        const std::string candidate = folder + "." + base + suffix;
+        if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+            std::fclose(file);
+            path_ = candidate;
+            return;
+        }
+        if (errno != EEXIST)
+            return;
+    }
+}
+
+TemporarySibling::~TemporarySibling()
+{
+    if (!committed_ && !path_.empty())
+        std::remove(path_.c_str());
+}
+
+Status TemporarySibling::commit()
+{
+    if (path_.empty())
+        return Status::failure("no temporary file to move into place");
+    if (std::rename(path_.c_str(), destination_.c_str()) != 0)
+        return Status::failure("cannot replace " + destination_ + ": " + std::strerror(errno));
+    committed_ = true;
+    return Status::success();
+}
+
+} // namespace spreadsheet

@@ -1,0 +1,191 @@
+#include "SpreadsheetApplication.h"
+
+#include "DelimitedText.h"
+#include "TextDecoding.h"
+#include "XlsxWriter.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+namespace spreadsheet {
+
+namespace {
+
+struct FileCloser
+{
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::string baseNameOf(const std::string& path)
+{
+    return std::filesystem::u8path(path).stem().u8string();
+}
+
+std::unique_ptr<Workbook> workbookFromText(std::string&& text, const DelimitedOptions& options,
+                                           const std::string& path)
+{
+    auto workbook = std::make_unique<Workbook>();
+    Sheet sheet;
+    sheet.name = sheetNameFor(baseNameOf(path));
+    sheet.cells = parseDelimited(std::move(text), options, &sheet.columnFormats);
+    workbook->sheets.push_back(std::move(sheet));
+    return workbook;
+}
+
+} // namespace
+
+Status readWholeFile(const std::string& path, std::string& bytes)
+{
+    std::error_code error;
+    const std::filesystem::path file = std::filesystem::u8path(path);
+    const auto status = std::filesystem::status(file, error);
+    if (error || !std::filesystem::exists(status))
+        return Status::failure("cannot find " + path);
+    if (!std::filesystem::is_regular_file(status))
+        return Status::failure(path + " is not a file");
+    std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(path.c_str(), "rb"));
+    if (!handle)
+        return Status::failure("cannot open " + path + ": " + std::strerror(errno));
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    bytes.clear();
+    if (!error)
+        bytes.resize(static_cast<std::size_t>(size));
+    std::size_t got = std::fread(bytes.data(), 1, bytes.size(), handle.get());
+    // The file may have grown or shrunk since its size was taken: read what is there now.
+    if (got < bytes.size()) {
+        bytes.resize(got);
+    } else {
+        char chunk[1 << 16];
+        std::size_t more;
+        while ((more = std::fread(chunk, 1, sizeof chunk, handle.get())) > 0)
+            bytes.append(chunk, more);
+    }
+    if (std::ferror(handle.get()))
+        return Status::failure("cannot read " + path + ": " + std::strerror(errno));
+    return Status::success();
+}
+
+Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
+{
+    opened = kNoWorkbook;
+    std::string bytes;
+    if (Status read = readWholeFile(path, bytes); !read.ok())
+        return read;
+    const DetectedEncoding detected = detectEncoding(bytes);
+    decodeToUtf8(bytes, detected.encoding, detected.byteOrderMarkLength);
+
+    DelimitedOptions options;
+    options.delimiters = std::string(1, detectDelimiter(bytes));
+    opened = adopt(workbookFromText(std::move(bytes), options, path));
+    return Status::success();
+}
+
+Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& opened)
+{
+    opened = kNoWorkbook;
+    TextEncoding encoding;
+    if (!encodingForCodePage(import.origin, encoding))
+        return Status::failure("code page " + std::to_string(import.origin) + " is not supported");
+
+    DelimitedOptions options;
+    if (import.tab)
+        options.delimiters += '\t';
+    if (import.semicolon)
+        options.delimiters += ';';
+    if (import.comma)
+        options.delimiters += ',';
+    if (import.space)
+        options.delimiters += ' ';
+    if (import.other && import.otherCharacter != 0)
+        options.delimiters += import.otherCharacter;
+    options.quoted = import.quoteQualifier;
+    options.consecutiveDelimitersAsOne = import.consecutiveDelimiter;
+    options.startRow = import.startRow == 0 ? 1 : import.startRow;
+    for (const auto& [column, type] : import.fieldInfo) {
+        if (column < 1 || column > (1 << 24))
+            return Status::failure("column " + std::to_string(column) + " of the field info is not a column");
+        const std::size_t index = static_cast<std::size_t>(column - 1);
+        if (index >= options.columns.size())
+            options.columns.resize(index + 1, ColumnImport::General);
+        options.columns[index] = type == 2 ? ColumnImport::Text : type == 9 ? ColumnImport::Skip : ColumnImport::General;
+    }
+
+    std::string bytes;
+    if (Status read = readWholeFile(import.path, bytes); !read.ok())
+        return read;
+    DetectedEncoding detected = detectEncoding(bytes);
+    if (detected.byteOrderMarkLength == 0)
+        detected.encoding = encoding; // the code page decides unless a byte-order mark says otherwise
+    decodeToUtf8(bytes, detected.encoding, detected.byteOrderMarkLength);
+    opened = adopt(workbookFromText(std::move(bytes), options, import.path));
+    return Status::success();
+}
+
+SpreadsheetApplication::WorkbookId SpreadsheetApplication::add()
+{
+    auto workbook = std::make_unique<Workbook>();
+    Sheet sheet;
+    sheet.name = "Sheet1";
+    workbook->sheets.push_back(std::move(sheet));
+    return adopt(std::move(workbook));
+}
+
+SpreadsheetApplication::WorkbookId SpreadsheetApplication::activeWorkbook() const
+{
+    return activation_.empty() ? kNoWorkbook : activation_.back();
+}
+
+Workbook* SpreadsheetApplication::workbook(WorkbookId id)
+{
+    auto it = workbooks_.find(id);
+    return it == workbooks_.end() ? nullptr : it->second.get();
+}
+
+Status SpreadsheetApplication::saveAs(WorkbookId id, const std::string& path, int fileFormat)
+{
+    const Workbook* book = workbook(id);
+    if (!book)
+        return Status::failure("the workbook is not open");
+    if (path.empty())
+        return Status::failure("no file name given");
+    if (displayAlerts) {
+        // Replacing a file needs the user's consent, and this application has no one to ask.
+        std::error_code error;
+        if (std::filesystem::exists(std::filesystem::u8path(path), error))
+            return Status::failure(path + " already exists");
+    }
+    switch (fileFormat) {
+    case kFileFormatXlsx:
+        return saveXlsx(*book, path);
+    case kFileFormatXls:
+        return Status::failure("the Excel 97-2003 file format (56) is not available in this version");
+    default:
+        return Status::failure("unknown file format " + std::to_string(fileFormat));
+    }
+}
+
+void SpreadsheetApplication::close(WorkbookId id)
+{
+    workbooks_.erase(id);
+    activation_.erase(std::remove(activation_.begin(), activation_.end(), id), activation_.end());
+}
+
+void SpreadsheetApplication::quit()
+{
+    workbooks_.clear();
+    activation_.clear();
+}
+
+SpreadsheetApplication::WorkbookId SpreadsheetApplication::adopt(std::unique_ptr<Workbook> workbook)
+{
+    const WorkbookId id = nextId_++;
+    workbooks_.emplace(id, std::move(workbook));
+    activation_.push_back(id);
+    return id;
+}
+
+} // namespace spreadsheet
