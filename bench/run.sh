@@ -239,11 +239,14 @@ finish_row() {
 XLS=0
 mkdir -p "$BENCH_DIR/probe/in"
 printf 'id,name,amount\r\n1,"Smith, John",12.50\r\n2,王芳,-3\r\n' > "$BENCH_DIR/probe/in/probe.csv"
-if "$QMK_ABS" "$BENCH_DIR/probe/in" --out "$BENCH_DIR/probe/xls" --format xls \
-     </dev/null >"$LOGS/probe-xls.log" 2>&1 && [ -s "$BENCH_DIR/probe/xls/probe.xls" ]; then
+prc=0
+"$QMK_ABS" "$BENCH_DIR/probe/in" --out "$BENCH_DIR/probe/xls" --format xls \
+  </dev/null >"$LOGS/probe-xls.log" 2>&1 || prc=$?
+if [ "$prc" = 0 ] && [ -s "$BENCH_DIR/probe/xls/probe.xls" ]; then
   XLS=1
 else
-  XLS_NOTE="no .xls rows: our converter did not write .xls on a one-file probe (exit/output: see $LOGS/probe-xls.log)"
+  why=$(grep -v '^[[:space:]]*$' "$LOGS/probe-xls.log" | tail -n 1 | cut -c1-160)
+  XLS_NOTE="no .xls rows: a one-file probe with --format xls exited $prc${why:+: $why}"
   note "$XLS_NOTE"
 fi
 
