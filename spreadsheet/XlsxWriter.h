@@ -7,14 +7,11 @@
 
 namespace spreadsheet {
 
-/// Writes the workbook as an Office Open XML workbook (.xlsx) with libxlsxwriter in constant-memory
-/// mode, streaming row by row. The file appears at `path` only when complete: it is written beside it
-/// under a temporary name and then moved into place, so an existing file is never left half written.
+/// Writes the workbook as an Office Open XML workbook (.xlsx). Rows stream from the cell grid into
+/// worksheet XML, which is compressed on all cores while the next rows are formatted; nothing of the
+/// sheet is held in memory but the chunks in flight. The file appears at `path` only when complete: it
+/// is written beside it under a temporary name and then moved into place, so an existing file is never
+/// left half written, and a failed save writes nothing.
 Status saveXlsx(const Workbook& workbook, const std::string& path);
-
-/// Text as a cell stores it: NUL-terminated, with NUL written as _x0000_ and a literal _xHHHH_ escaped
-/// as _x005F_xHHHH_, the way spreadsheet files carry characters XML cannot (libxlsxwriter escapes the
-/// other control characters itself). Returns a pointer into `scratch`.
-const char* cellCString(std::string_view text, std::string& scratch);
 
 } // namespace spreadsheet

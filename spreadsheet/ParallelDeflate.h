@@ -1,0 +1,69 @@
+#pragma once
+
+#include "Status.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace spreadsheet {
+
+/// Compresses a stream into one raw deflate stream on several threads, the way parallel gzip does it:
+/// the input is cut into chunks of 1 MiB, each compressed on its own (primed with the 32 KiB before it,
+/// so the ratio stays that of one stream) and ended on a byte boundary, so the pieces join into one
+/// valid stream. Compressed pieces reach the sink in input order, on the caller's thread.
+class ParallelDeflate
+{
+public:
+    /// `sink` receives compressed bytes and returns false when it could not take them.
+    using Sink = std::function<bool(const char* data, std::size_t size)>;
+
+    ParallelDeflate(int level, unsigned threads, Sink sink);
+    ~ParallelDeflate();
+    ParallelDeflate(const ParallelDeflate&) = delete;
+    ParallelDeflate& operator=(const ParallelDeflate&) = delete;
+
+    /// Takes the whole of `data`, leaving it empty for reuse.
+    void write(std::string& data);
+    void write(const char* data, std::size_t size);
+    /// Ends the stream and waits for every piece to reach the sink.
+    Status finish();
+
+    std::uint32_t crc32() const { return crc_; }
+    std::uint64_t inputSize() const { return inputSize_; }
+    std::uint64_t outputSize() const { return outputSize_; }
+
+private:
+    struct Job;
+    void submit(bool last);
+    void work();
+    bool drain(bool waitForOldest);
+
+    static constexpr std::size_t kChunkSize = 1 << 20;
+    static constexpr std::size_t kWindow = 32 << 10;
+
+    int level_;
+    Sink sink_;
+    std::string pending_;
+    std::string dictionary_;
+    std::deque<std::shared_ptr<Job>> inFlight_; // in input order
+    std::deque<std::shared_ptr<Job>> queue_;    // waiting for a worker
+    std::mutex mutex_;
+    std::condition_variable workAvailable_;
+    std::condition_variable jobDone_;
+    std::vector<std::thread> workers_;
+    bool stopping_ = false;
+    bool failed_ = false;
+    std::size_t maxInFlight_;
+    std::uint32_t crc_ = 0;
+    std::uint64_t inputSize_ = 0;
+    std::uint64_t outputSize_ = 0;
+};
+
+} // namespace spreadsheet

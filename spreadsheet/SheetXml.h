@@ -1,0 +1,33 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace spreadsheet {
+
+struct SheetPiece;
+class ParallelDeflate;
+
+/// Cell styles of the workbook, as numbered in its style part.
+enum CellStyle : int
+{
+    kStyleGeneral = 0,
+    kStyleText = 1,            // number format "@"
+    kStyleDate = 2,            // yyyy-mm-dd
+    kStyleDateTimeMinutes = 3, // yyyy-mm-dd hh:mm
+    kStyleDateTimeSeconds = 4, // yyyy-mm-dd hh:mm:ss
+};
+
+/// Streams the worksheet XML of one sheet piece into the compressor, row by row, typing each cell of a
+/// general column by the value rules.
+void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out);
+
+/// Appends text as the content of an XML element: &, < and > escaped; characters XML cannot carry (control
+/// characters but tab and line feed, the carriage return, U+FFFE and U+FFFF) written as _xHHHH_, and a
+/// literal _xHHHH_ as _x005F_xHHHH_, the way spreadsheet files carry them.
+void appendCellText(std::string& out, std::string_view text);
+
+/// Column letters of a 0-based column: 0 -> "A", 26 -> "AA".
+std::string columnLetters(std::size_t column);
+
+} // namespace spreadsheet

@@ -1,0 +1,16 @@
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace spreadsheet {
+
+/// The small parts of an .xlsx package around its worksheets: content types, relationships, the
+/// workbook part with the sheet names, and the styles with the cell styles of SheetXml.h.
+std::string contentTypesXml(std::size_t sheetCount);
+std::string rootRelationshipsXml();
+std::string workbookXml(const std::vector<std::string>& sheetNames);
+std::string workbookRelationshipsXml(std::size_t sheetCount);
+std::string stylesXml();
+
+} // namespace spreadsheet
