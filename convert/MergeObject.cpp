@@ -7,6 +7,7 @@
 #include "platform/ComInitialization.h"
 
 #include <QDir>
+#include <QSet>
 
 #include <memory>
 
@@ -14,14 +15,30 @@ MergeObject::MergeObject(const QString& text, QObject* parent) : QObject(parent)
 
 MergeObject::~MergeObject() = default;
 
-QList<QFileInfo> MergeObject::CollectFiles(const QString& folder)
+namespace {
+
+// A folder reached again through a symbolic link (a link to one of its own parents, say) is not listed
+// twice: without this the walk would never end.
+QList<QFileInfo> collectFiles(const QString& folder, QSet<QString>& visited)
 {
     const QDir dir(folder);
+    const QString canonical = dir.canonicalPath();
+    if (canonical.isEmpty() || visited.contains(canonical))
+        return {};
+    visited.insert(canonical);
     QList<QFileInfo> files = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     const QList<QFileInfo> subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QFileInfo& subfolder : subfolders)
-        files += CollectFiles(subfolder.absoluteFilePath());
+        files += collectFiles(subfolder.absoluteFilePath(), visited);
     return files;
+}
+
+} // namespace
+
+QList<QFileInfo> MergeObject::CollectFiles(const QString& folder)
+{
+    QSet<QString> visited;
+    return collectFiles(folder, visited);
 }
 
 void MergeObject::AutoTransform()
