@@ -25,17 +25,25 @@ std::vector<std::size_t> fieldCounts(const std::string& text, char delimiter, st
     std::vector<std::size_t> counts;
     std::size_t fields = 1;
     bool inQuotes = false;
+    bool atFieldStart = true; // only there does a quote open a quoted field; elsewhere it is a character
     bool recordHasContent = false;
     const std::size_t limit = std::min<std::size_t>(text.size(), 1 << 16);
     for (std::size_t i = 0; i < limit && counts.size() < maxRecords; ++i) {
         const char c = text[i];
-        if (c == kQuote) {
-            inQuotes = !inQuotes;
+        if (inQuotes) {
+            if (c == kQuote) {
+                if (i + 1 < limit && text[i + 1] == kQuote)
+                    ++i; // a doubled quote stays inside
+                else
+                    inQuotes = false;
+            }
+        } else if (c == kQuote && atFieldStart) {
+            inQuotes = true;
+            atFieldStart = false;
             recordHasContent = true;
-        } else if (inQuotes) {
-            continue;
         } else if (c == delimiter) {
             ++fields;
+            atFieldStart = true;
             recordHasContent = true;
         } else if (c == '\r' || c == '\n') {
             if (c == '\r' && i + 1 < limit && text[i + 1] == '\n')
@@ -43,8 +51,10 @@ std::vector<std::size_t> fieldCounts(const std::string& text, char delimiter, st
             if (recordHasContent)
                 counts.push_back(fields);
             fields = 1;
+            atFieldStart = true;
             recordHasContent = false;
         } else {
+            atFieldStart = false;
             recordHasContent = true;
         }
     }

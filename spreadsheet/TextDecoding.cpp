@@ -65,6 +65,34 @@ std::size_t convertToUtf8(std::string& bytes, std::size_t skip, const char* from
     return replaced;
 }
 
+// Length of the ill-formed sequence at p: the start of a character that is cut short or broken off counts
+// as one sequence up to where it goes wrong (a "maximal subpart"), any other byte as one of its own.
+std::size_t invalidSequenceLength(const unsigned char* p, const unsigned char* end)
+{
+    std::size_t continuation;
+    unsigned char low = 0x80, high = 0xBF; // allowed range of the next byte
+    if (*p >= 0xC2 && *p <= 0xDF) {
+        continuation = 1;
+    } else if (*p >= 0xE0 && *p <= 0xEF) {
+        continuation = 2;
+        low = *p == 0xE0 ? 0xA0 : 0x80; // no overlong forms
+        high = *p == 0xED ? 0x9F : 0xBF; // no surrogates
+    } else if (*p >= 0xF0 && *p <= 0xF4) {
+        continuation = 3;
+        low = *p == 0xF0 ? 0x90 : 0x80;
+        high = *p == 0xF4 ? 0x8F : 0xBF; // nothing past U+10FFFF
+    } else {
+        return 1;
+    }
+    std::size_t length = 1;
+    while (length <= continuation && p + length < end && p[length] >= low && p[length] <= high) {
+        ++length;
+        low = 0x80;
+        high = 0xBF;
+    }
+    return length;
+}
+
 // Replaces each ill-formed sequence of UTF-8 text with U+FFFD. Only reached for text that a caller
 // declared UTF-8 (a code page or a byte-order mark) but that is not.
 std::size_t repairUtf8(std::string& bytes, std::size_t skip)
@@ -89,7 +117,8 @@ std::size_t repairUtf8(std::string& bytes, std::size_t skip)
         if (p < end) {
             out.append(kReplacementCharacter);
             ++replaced;
-            ++p;
+            p += invalidSequenceLength(reinterpret_cast<const unsigned char*>(p),
+                                       reinterpret_cast<const unsigned char*>(end));
         }
     }
     bytes.swap(out);
@@ -169,9 +198,11 @@ DetectedEncoding detectEncoding(const std::string& bytes)
             oddZeros += byteAt(i + 1) == 0;
         }
         const std::size_t pairs = sample / 2;
-        if (evenZeros == 0 && oddZeros * 4 >= pairs)
+        // A character with a zero byte of its own (U+4E00, U+0100) puts a NUL on the other side now and
+        // then: the side with the NULs has to dominate, not to be the only one.
+        if (oddZeros * 4 >= pairs && evenZeros * 8 <= oddZeros)
             return {TextEncoding::Utf16LE, 0};
-        if (oddZeros == 0 && evenZeros * 4 >= pairs)
+        if (evenZeros * 4 >= pairs && oddZeros * 8 <= evenZeros)
             return {TextEncoding::Utf16BE, 0};
     }
 

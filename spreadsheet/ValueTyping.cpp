@@ -182,7 +182,9 @@ TypedValue typeField(std::string_view field)
         return {ValueKind::Text, 0};
 
     TypedValue value;
-    if (isDigit(c) && trimmed.size() >= 8 && !isDigit(trimmed[4]) && parseDate(trimmed, value))
+    // Blanks are ignored around numbers only: a padded date stays text, blanks and all.
+    if (isDigit(c) && trimmed.size() == field.size() && trimmed.size() >= 8 && !isDigit(trimmed[4]) &&
+        parseDate(trimmed, value))
         return value;
     if (parsePlainNumber(trimmed, value.number)) {
         value.kind = ValueKind::Number;

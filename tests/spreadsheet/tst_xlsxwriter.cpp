@@ -1,0 +1,475 @@
+// Saving workbooks as .xlsx, read back by independent tools: what arrives, and that a failed save
+// leaves the destination as it was.
+#include "XlsxInspection.h"
+
+#include "spreadsheet/SaveSupport.h"
+#include "spreadsheet/SpreadsheetApplication.h"
+#include "spreadsheet/SheetXml.h"
+#include "spreadsheet/XlsxWriter.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+using spreadsheet::SpreadsheetApplication;
+using spreadsheet::Status;
+using spreadsheet::Workbook;
+
+namespace {
+
+QString fixturePath(const QString& name)
+{
+    return QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + name;
+}
+
+// Everything in a folder, hidden files (such as a temporary sibling) included.
+QStringList entriesOf(const QString& folder)
+{
+    return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+QByteArray contentsOf(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray fromUcs4(char32_t c, int times)
+{
+    return QString::fromUcs4(&c, 1).repeated(times).toUtf8();
+}
+
+const char* messageOf(const Status& status)
+{
+    return status.message().c_str();
+}
+
+} // namespace
+
+class TestXlsxWriter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void roundTripsFixture_data();
+    void roundTripsFixture();
+    void survivesBinaryGarbage();
+    void acceptsAtLimits_data();
+    void acceptsAtLimits();
+    void refusesOverLimits_data();
+    void refusesOverLimits();
+    void failsInUnwritableFolder_data();
+    void failsInUnwritableFolder();
+    void replacesOnlyWithoutAlerts();
+    void refusesOtherFormats_data();
+    void refusesOtherFormats();
+    void keepsTextColumnsAsText();
+    void escapesCellText_data();
+    void escapesCellText();
+    void splitsIntoPieces_data();
+    void splitsIntoPieces();
+    void derivesSheetNames_data();
+    void derivesSheetNames();
+};
+
+void TestXlsxWriter::roundTripsFixture_data()
+{
+    QTest::addColumn<QString>("file");
+
+    const QStringList files = QDir(fixturePath(QString())).entryList({QStringLiteral("*.csv")}, QDir::Files);
+    if (files.size() < 20)
+        qFatal("expected the CSV fixtures in %s", qPrintable(fixturePath(QString())));
+    for (const QString& file : files) {
+        // Garbage has no expected cells, and a cell of long_field.csv is beyond the format's limit.
+        if (file != QLatin1String("binary_garbage.csv") && file != QLatin1String("long_field.csv"))
+            QTest::newRow(qPrintable(file)) << file;
+    }
+}
+
+void TestXlsxWriter::roundTripsFixture()
+{
+    QFETCH(QString, file);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    SpreadsheetApplication app;
+    app.displayAlerts = false;
+    SpreadsheetApplication::WorkbookId id;
+    const Status opened = app.open(fixturePath(file).toStdString(), id);
+    QVERIFY2(opened.ok(), messageOf(opened));
+    const QString output = dir.filePath(QFileInfo(file).completeBaseName() + QStringLiteral(".xlsx"));
+    const Status saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    QVERIFY2(saved.ok(), messageOf(saved));
+    QCOMPARE(entriesOf(dir.path()), QStringList{QFileInfo(output).fileName()});
+
+    const PythonRun check = checkRoundTrip(fixturePath(file), output, {QStringLiteral("--expect-text-fields")});
+    QVERIFY2(check.ok(), check.report().constData());
+}
+
+void TestXlsxWriter::survivesBinaryGarbage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    SpreadsheetApplication app;
+    SpreadsheetApplication::WorkbookId id;
+    const Status opened = app.open(fixturePath(QStringLiteral("binary_garbage.csv")).toStdString(), id);
+    QVERIFY2(opened.ok(), messageOf(opened));
+    const QString output = dir.filePath(QStringLiteral("garbage.xlsx"));
+    const Status saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    if (saved.ok()) {
+        const PythonRun read = inspectWorkbook("import openpyxl, sys; openpyxl.load_workbook(sys.argv[1])", {output});
+        QVERIFY2(read.ok(), read.report().constData());
+    } else {
+        QVERIFY(!saved.message().empty());
+        QCOMPARE(entriesOf(dir.path()), QStringList());
+    }
+}
+
+void TestXlsxWriter::acceptsAtLimits_data()
+{
+    QTest::addColumn<QByteArray>("csv");
+
+    QTest::newRow("32,767 characters") << "head\n" + QByteArray(32767, 'x');
+    QTest::newRow("32,767 characters of three bytes") << "head\n" + fromUcs4(U'\u4E2D', 32767);
+    QTest::newRow("32,767 units with characters outside the basic plane")
+        << "head\n" + fromUcs4(U'\U0001F600', 16383) + "a";
+    QTest::newRow("16,384 columns") << "head\n" + QByteArray("x,").repeated(16383) + "x";
+    QTest::newRow("32,767 characters with a NUL")
+        << "head\n" + QByteArray(16383, 'x') + QByteArray(1, '\0') + QByteArray(16383, 'x');
+    QTest::newRow("32,767 characters with an escape-like text") << "head\n_x0041_" + QByteArray(32760, 'x');
+}
+
+void TestXlsxWriter::acceptsAtLimits()
+{
+    QFETCH(QByteArray, csv);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString source = dir.filePath(QStringLiteral("limits.csv"));
+    QVERIFY(writeFile(source, csv));
+
+    SpreadsheetApplication app;
+    SpreadsheetApplication::WorkbookId id;
+    const Status opened = app.open(source.toStdString(), id);
+    QVERIFY2(opened.ok(), messageOf(opened));
+    const QString output = dir.filePath(QStringLiteral("limits.xlsx"));
+    const Status saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    QVERIFY2(saved.ok(), messageOf(saved));
+    const PythonRun check = checkRoundTrip(source, output);
+    QVERIFY2(check.ok(), check.report().constData());
+}
+
+void TestXlsxWriter::refusesOverLimits_data()
+{
+    QTest::addColumn<QString>("fixture");
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("limit"); // named in the message
+
+    QTest::newRow("32,768 characters") << QString() << "head\n" + QByteArray(32768, 'x') << "32767";
+    QTest::newRow("32,768 units in characters outside the basic plane")
+        << QString() << "head\n" + fromUcs4(U'\U0001F600', 16384) << "32767";
+    QTest::newRow("16,385 columns") << QString() << "head\n" + QByteArray("x,").repeated(16384) + "x" << "16384";
+    QTest::newRow("long_field.csv") << "long_field.csv" << QByteArray() << "32767";
+}
+
+void TestXlsxWriter::refusesOverLimits()
+{
+    QFETCH(QString, fixture);
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, limit);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QString source = fixture.isEmpty() ? QString() : fixturePath(fixture);
+    if (source.isEmpty()) {
+        source = dir.filePath(QStringLiteral("over.csv"));
+        QVERIFY(writeFile(source, csv));
+    }
+    const QString folder = dir.filePath(QStringLiteral("out"));
+    QVERIFY(QDir().mkdir(folder));
+    const QString output = folder + QStringLiteral("/over.xlsx");
+
+    SpreadsheetApplication app;
+    app.displayAlerts = false;
+    SpreadsheetApplication::WorkbookId id;
+    const Status opened = app.open(source.toStdString(), id);
+    QVERIFY2(opened.ok(), messageOf(opened));
+
+    // Nothing is written where there was nothing...
+    Status saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    QVERIFY(!saved.ok());
+    QVERIFY2(QString::fromStdString(saved.message()).contains(limit), messageOf(saved));
+    QCOMPARE(entriesOf(folder), QStringList());
+
+    // ...and an existing file keeps every byte.
+    const QByteArray previous("PK\x03\x04 an earlier workbook\n");
+    QVERIFY(writeFile(output, previous));
+    saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    QVERIFY(!saved.ok());
+    QCOMPARE(contentsOf(output), previous);
+    QCOMPARE(entriesOf(folder), QStringList{QStringLiteral("over.xlsx")});
+}
+
+void TestXlsxWriter::failsInUnwritableFolder_data()
+{
+    QTest::addColumn<bool>("folderIsFile");
+
+    QTest::newRow("read-only folder") << false;
+    QTest::newRow("folder that is a file") << true;
+}
+
+void TestXlsxWriter::failsInUnwritableFolder()
+{
+    QFETCH(bool, folderIsFile);
+    if (!folderIsFile && geteuid() == 0)
+        QSKIP("permissions do not stop root from writing");
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString folder = dir.filePath(QStringLiteral("folder"));
+    const QByteArray plain("not a folder\n");
+    if (folderIsFile)
+        QVERIFY(writeFile(folder, plain));
+    else
+        QVERIFY(QDir().mkdir(folder));
+
+    SpreadsheetApplication app;
+    app.displayAlerts = false;
+    SpreadsheetApplication::WorkbookId id;
+    QVERIFY(app.open(fixturePath(QStringLiteral("utf8_plain.csv")).toStdString(), id).ok());
+
+    if (!folderIsFile)
+        QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::ExeOwner | QFile::ReadGroup |
+                                                  QFile::ExeGroup | QFile::ReadOther | QFile::ExeOther));
+    const Status saved =
+        app.saveAs(id, (folder + QStringLiteral("/out.xlsx")).toStdString(), spreadsheet::kFileFormatXlsx);
+    if (!folderIsFile)
+        QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+
+    QVERIFY(!saved.ok());
+    QVERIFY(!saved.message().empty());
+    if (folderIsFile) {
+        QCOMPARE(contentsOf(folder), plain);
+        QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("folder")});
+    } else {
+        QCOMPARE(entriesOf(folder), QStringList());
+    }
+}
+
+void TestXlsxWriter::replacesOnlyWithoutAlerts()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString source = fixturePath(QStringLiteral("utf8_plain.csv"));
+    const QString output = dir.filePath(QStringLiteral("plain.xlsx"));
+    const QByteArray previous("an earlier file\n");
+    QVERIFY(writeFile(output, previous));
+
+    SpreadsheetApplication app;
+    SpreadsheetApplication::WorkbookId id;
+    QVERIFY(app.open(source.toStdString(), id).ok());
+
+    app.displayAlerts = true;
+    Status saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    QVERIFY(!saved.ok());
+    QCOMPARE(contentsOf(output), previous);
+
+    app.displayAlerts = false;
+    saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
+    QVERIFY2(saved.ok(), messageOf(saved));
+    QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("plain.xlsx")});
+    const PythonRun check = checkRoundTrip(source, output);
+    QVERIFY2(check.ok(), check.report().constData());
+}
+
+void TestXlsxWriter::refusesOtherFormats_data()
+{
+    QTest::addColumn<int>("format");
+
+    QTest::newRow("56") << 56;
+    QTest::newRow("99") << 99;
+}
+
+void TestXlsxWriter::refusesOtherFormats()
+{
+    QFETCH(int, format);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString output = dir.filePath(QStringLiteral("book.xls"));
+
+    SpreadsheetApplication app;
+    app.displayAlerts = false;
+    SpreadsheetApplication::WorkbookId id;
+    QVERIFY(app.open(fixturePath(QStringLiteral("header_only.csv")).toStdString(), id).ok());
+
+    Status saved = app.saveAs(id, output.toStdString(), format);
+    QVERIFY(!saved.ok());
+    QVERIFY(!saved.message().empty());
+    QCOMPARE(entriesOf(dir.path()), QStringList());
+
+    const QByteArray previous("an earlier file\n");
+    QVERIFY(writeFile(output, previous));
+    saved = app.saveAs(id, output.toStdString(), format);
+    QVERIFY(!saved.ok());
+    QCOMPARE(contentsOf(output), previous);
+    QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("book.xls")});
+}
+
+void TestXlsxWriter::keepsTextColumnsAsText()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString output = dir.filePath(QStringLiteral("codes.xlsx"));
+
+    Workbook workbook;
+    workbook.sheets.emplace_back();
+    spreadsheet::Sheet& sheet = workbook.sheets.back();
+    sheet.name = "Codes";
+    const char* const values[] = {"00123", "110105199003071234", "42", "=1+1", "2021-03-04"};
+    for (std::size_t row = 0; row < std::size(values); ++row) {
+        sheet.cells.setCell(row, 0, values[row]);
+        sheet.cells.setCell(row, 1, values[row]);
+    }
+    sheet.setColumnText(0);
+    const Status saved = spreadsheet::saveXlsx(workbook, output.toStdString());
+    QVERIFY2(saved.ok(), messageOf(saved));
+
+    const PythonRun read = inspectWorkbook(R"py(
+import openpyxl, sys
+ws = openpyxl.load_workbook(sys.argv[1])["Codes"]
+for row in ws.iter_rows():
+    for c in row:
+        if c.value is not None:
+            print(c.coordinate, c.data_type, repr(c.value), c.number_format.replace("\\", ""))
+print("column A", ws.column_dimensions["A"].number_format)
+)py",
+                                           {output});
+    QVERIFY2(read.ok(), read.report().constData());
+    const QStringList expected{
+        QStringLiteral("A1 s '00123' @"),
+        QStringLiteral("B1 s '00123' General"),
+        QStringLiteral("A2 s '110105199003071234' @"),
+        QStringLiteral("B2 s '110105199003071234' General"),
+        QStringLiteral("A3 s '42' @"),
+        QStringLiteral("B3 n 42 General"),
+        QStringLiteral("A4 s '=1+1' @"),
+        QStringLiteral("B4 s '=1+1' General"),
+        QStringLiteral("A5 s '2021-03-04' @"),
+        QStringLiteral("B5 d datetime.datetime(2021, 3, 4, 0, 0) yyyy-mm-dd"),
+        QStringLiteral("column A @"),
+    };
+    QCOMPARE(QString::fromUtf8(read.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+}
+
+void TestXlsxWriter::escapesCellText_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("stored");
+
+    QTest::newRow("markup characters") << QByteArray("<a & \"b\">'") << QByteArray("&lt;a &amp; \"b\"&gt;'");
+    QTest::newRow("NUL inside") << QByteArray("a\0b", 3) << QByteArray("a_x0000_b");
+    QTest::newRow("control characters") << QByteArray("\x01\x07\x0b\x1f") << QByteArray("_x0001__x0007__x000B__x001F_");
+    QTest::newRow("carriage return") << QByteArray("a\r\nb") << QByteArray("a_x000D_\nb");
+    QTest::newRow("tab and line feed kept") << QByteArray("\ta\n") << QByteArray("\ta\n");
+    QTest::newRow("escape-like text") << QByteArray("_x0041_") << QByteArray("_x005F_x0041_");
+    QTest::newRow("two in a row") << QByteArray("_x0041__x0042_") << QByteArray("_x005F_x0041__x005F_x0042_");
+    QTest::newRow("NUL next to escape-like text")
+        << QByteArray("\0_x0041_", 8) << QByteArray("_x0000__x005F_x0041_");
+    QTest::newRow("two hex digits") << QByteArray("_x12_") << QByteArray("_x12_");
+    QTest::newRow("not hex") << QByteArray("_x004G_") << QByteArray("_x004G_");
+    QTest::newRow("upper-case X") << QByteArray("_X0041_") << QByteArray("_X0041_");
+    QTest::newRow("U+FFFE and U+FFFF") << QByteArray("a\xEF\xBF\xBE\xEF\xBF\xBF") << QByteArray("a_xFFFE__xFFFF_");
+    QTest::newRow("other characters from EF") << QByteArray("\xEF\xBF\xBD\xEF\xBB\xBF\xEF\xBC\x8C")
+                                              << QByteArray("\xEF\xBF\xBD\xEF\xBB\xBF\xEF\xBC\x8C");
+}
+
+void TestXlsxWriter::escapesCellText()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, stored);
+
+    std::string out = "<t>";
+    spreadsheet::appendCellText(out, std::string_view(text.constData(), std::size_t(text.size())));
+    QCOMPARE(QByteArray(out.data(), int(out.size())), "<t>" + stored);
+}
+
+void TestXlsxWriter::splitsIntoPieces_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QList<int>>("rows");
+    QTest::addColumn<int>("maxRows");
+    QTest::addColumn<QStringList>("pieces"); // sheet index, name, first row + row count
+
+    const QString d = QStringLiteral("Data");
+    QTest::newRow("fits") << QStringList{d} << QList<int>{3} << 3 << QStringList{"0 Data 0+3"};
+    QTest::newRow("one row more") << QStringList{d} << QList<int>{4} << 3
+                                  << QStringList{"0 Data 0+3", "0 Data (2) 3+1"};
+    QTest::newRow("three pieces") << QStringList{d} << QList<int>{7} << 3
+                                  << QStringList{"0 Data 0+3", "0 Data (2) 3+3", "0 Data (3) 6+1"};
+    QTest::newRow("name already taken, in another case")
+        << QStringList{d, "data (2)"} << QList<int>{4, 1} << 3
+        << QStringList{"0 Data 0+3", "0 Data (3) 3+1", "1 data (2) 0+1"};
+    QTest::newRow("two sheets split") << QStringList{"A", "B"} << QList<int>{4, 5} << 3
+                                      << QStringList{"0 A 0+3", "0 A (2) 3+1", "1 B 0+3", "1 B (2) 3+2"};
+    QTest::newRow("31 characters cut for the number")
+        << QStringList{"ABCDEFGHIJKLMNOPQRSTUVWXYZ01234"} << QList<int>{4} << 3
+        << QStringList{"0 ABCDEFGHIJKLMNOPQRSTUVWXYZ01234 0+3", "0 ABCDEFGHIJKLMNOPQRSTUVWXYZ0 (2) 3+1"};
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    QTest::newRow("cut between characters outside the basic plane")
+        << QStringList{emoji.repeated(15) + "a"} << QList<int>{4} << 3
+        << QStringList{"0 " + emoji.repeated(15) + "a 0+3", "0 " + emoji.repeated(13) + " (2) 3+1"};
+}
+
+void TestXlsxWriter::splitsIntoPieces()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QList<int>, rows);
+    QFETCH(int, maxRows);
+    QFETCH(QStringList, pieces);
+
+    Workbook workbook;
+    for (int i = 0; i < names.size(); ++i) {
+        workbook.sheets.emplace_back();
+        workbook.sheets.back().name = names[i].toStdString();
+        for (int row = 0; row < rows[i]; ++row)
+            workbook.sheets.back().cells.setCell(std::size_t(row), 0, "x");
+    }
+    QStringList got;
+    for (const spreadsheet::SheetPiece& piece : spreadsheet::splitIntoPieces(workbook, std::size_t(maxRows))) {
+        got << QStringLiteral("%1 %2 %3+%4")
+                   .arg(piece.sheet - workbook.sheets.data())
+                   .arg(QString::fromStdString(piece.name))
+                   .arg(piece.firstRow)
+                   .arg(piece.rowCount);
+    }
+    QCOMPARE(got, pieces);
+}
+
+void TestXlsxWriter::derivesSheetNames_data()
+{
+    QTest::addColumn<QString>("baseName");
+    QTest::addColumn<QString>("sheetName");
+
+    QTest::newRow("forbidden characters") << "a[b]c:d*e?f/g\\h" << "abcdefgh";
+    QTest::newRow("surrounding apostrophes") << "''quoted'" << "quoted";
+    QTest::newRow("nothing allowed") << "[*]" << "Sheet1";
+    QTest::newRow("longer than 31") << QString(40, 'n') << QString(31, 'n');
+    const QString emoji = QString::fromUcs4(U"\U0001F600");
+    QTest::newRow("outside the basic plane") << emoji.repeated(16) << emoji.repeated(15);
+    QTest::newRow("apostrophe at the cut") << QString(30, 'n') + "'x" << QString(30, 'n');
+}
+
+void TestXlsxWriter::derivesSheetNames()
+{
+    QFETCH(QString, baseName);
+    QFETCH(QString, sheetName);
+
+    QCOMPARE(QString::fromStdString(spreadsheet::sheetNameFor(baseName.toStdString())), sheetName);
+}
+
+QTEST_GUILESS_MAIN(TestXlsxWriter)
+#include "tst_xlsxwriter.moc"
