@@ -9,7 +9,8 @@
 struct ConvertCommand
 {
     ConversionOptions options;
-    QString error; // set when the command line is not usable
+    bool bySettings = false; // conversion by settings instead of automatic conversion
+    QString error;           // set when the command line is not usable
 };
 
 /// Reads the arguments (without the program name).

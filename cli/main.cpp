@@ -2,10 +2,11 @@
 
 #include "cli/ConvertCommand.h"
 #include "convert/MergeObject.h"
-#include "convert/OutputLocation.h"
+#include "platform/TextFileOpener.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QThread>
 
 #include <cstdio>
@@ -41,6 +42,14 @@ int main(int argc, char** argv)
         return 1;
     }
     g_ConversionOptions = command.options;
+    if (command.bySettings) {
+        // As the window does before a conversion by settings: an old list would mislead.
+        QFile::remove(command.options.FailListPath);
+        // Printed in turn with the status texts, which reach this thread as queued signals.
+        platform::setTextFileOpener([&application](const QString& path) {
+            QMetaObject::invokeMethod(&application, [path] { printLine(stdout, path); }, Qt::QueuedConnection);
+        });
+    }
 
     // The same worker the window uses, on a thread of its own, reporting through queued signals.
     QThread thread;
@@ -50,7 +59,8 @@ int main(int argc, char** argv)
                      [](const QString& text) { printLine(stdout, text); });
     QObject::connect(worker.get(), &MergeObject::Signal_SetButtonEnable, &application, &QCoreApplication::quit);
     thread.start();
-    QMetaObject::invokeMethod(worker.get(), &MergeObject::AutoTransform, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(worker.get(), command.bySettings ? &MergeObject::Transform : &MergeObject::AutoTransform,
+                              Qt::QueuedConnection);
     application.exec();
     thread.quit();
     thread.wait();

@@ -17,4 +17,6 @@ public:
                                              const QString& nativePath, bool& stopBatch) = 0;
     /// Runs after the file was saved or failed, whichever way it went.
     virtual void cleanUp() {}
+    /// Whether files that fail are listed in the failure list file at the end of the batch.
+    virtual bool keepsFailureList() const { return false; }
 };

@@ -3,10 +3,13 @@
 #include "automation/AutomationObject.h"
 #include "convert/AutomaticConversion.h"
 #include "convert/OutputLocation.h"
+#include "convert/SettingsConversion.h"
 #include "convert/StatusTexts.h"
 #include "platform/ComInitialization.h"
+#include "platform/TextFileOpener.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSet>
 
 #include <memory>
@@ -41,6 +44,12 @@ QList<QFileInfo> MergeObject::CollectFiles(const QString& folder)
     return collectFiles(folder, visited);
 }
 
+void MergeObject::Transform()
+{
+    SettingsConversion step(g_ConversionOptions);
+    runBatch(step);
+}
+
 void MergeObject::AutoTransform()
 {
     AutomaticConversion step;
@@ -70,11 +79,27 @@ bool MergeObject::saveWorkbook(AutomationObject& workbook, const QFileInfo& sour
     return !failed;
 }
 
+void MergeObject::writeFailureList(const QString& path, const QString& failureText)
+{
+    // In the system's 8-bit encoding, one native path per line. A list that cannot be written is not
+    // opened; the files stay uncounted in the summary.
+    QFile file(path);
+    const QByteArray bytes = failureText.toLocal8Bit();
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) {
+        qWarning("cannot write the list of files not converted: %s", qPrintable(path));
+        return;
+    }
+    file.close();
+    report_.failureListPath = path;
+    platform::openTextFileForUser(QDir::toNativeSeparators(path));
+}
+
 void MergeObject::runBatch(ConversionStep& step)
 {
     // The window writes the options only while no batch runs; a copy keeps this batch consistent anyway.
     const ConversionOptions options = g_ConversionOptions;
     report_ = BatchReport();
+    QString failureText;
 
     const QList<QFileInfo> files = CollectFiles(options.SourcePath);
     platform::initializeAutomationForThread();
@@ -106,8 +131,10 @@ void MergeObject::runBatch(ConversionStep& step)
 
             openError.clear();
             AutomationObject* workbook = step.obtainWorkbook(*application, *workbooks, nativePath, stopped);
-            if (stopped)
+            if (stopped) {
+                emit ShowDisposingFile(StatusTexts::sourceCannotBeOpened());
                 break;
+            }
             QString reason;
             bool converted = false;
             if (!workbook) {
@@ -119,10 +146,15 @@ void MergeObject::runBatch(ConversionStep& step)
                     ++report_.converted;
                 workbook->dynamicCall("Close (Boolean)", false);
             }
-            if (!converted)
+            if (!converted) {
                 report_.failures << nativePath + QStringLiteral(": ") + reason;
+                if (step.keepsFailureList())
+                    failureText += nativePath + QLatin1Char('\n');
+            }
             step.cleanUp();
         }
+        if (!stopped && !failureText.isEmpty())
+            writeFailureList(options.FailListPath, failureText);
         if (!stopped) {
             emit ShowDisposingFile(StatusTexts::summary(report_.converted));
             report_.finished = true;

@@ -18,6 +18,7 @@ struct BatchReport
     int converted = 0;       // workbooks saved
     bool finished = false;   // the batch reached its summary
     QStringList failures;    // "native path: reason", one per file not converted
+    QString failureListPath; // the list written at the end of a conversion by settings, if any
 };
 
 /// Runs one conversion batch on a thread of its own: lists the files below the source folder, starts
@@ -42,10 +43,15 @@ signals:
     void ShowDisposingFile(QString filePath);
 
 public slots:
+    /// One batch of conversion by settings: each file decoded, staged and imported with the user's
+    /// delimiter and column options.
+    void Transform();
+    /// One batch of automatic conversion: each file opened by the spreadsheet application as it is.
     void AutoTransform();
 
 private:
     void runBatch(ConversionStep& step);
+    void writeFailureList(const QString& path, const QString& failureText);
     bool saveWorkbook(AutomationObject& workbook, const QFileInfo& source, const ConversionOptions& options,
                       QString& reason);
 

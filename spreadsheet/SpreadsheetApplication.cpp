@@ -92,6 +92,7 @@ Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& op
         return Status::failure("code page " + std::to_string(import.origin) + " is not supported");
 
     DelimitedOptions options;
+    options.delimiters.clear(); // only the flagged delimiters split
     if (import.tab)
         options.delimiters += '\t';
     if (import.semicolon)

@@ -224,7 +224,7 @@ private slots:
         QTemporaryDir dir;
         const QString txt = dir.filePath(QStringLiteral("staged.txt"));
         // GBK text: "编号" (code) and "名称" (name).
-        writeFile(txt, QByteArray("\xB1\xE0\xBA\xC5\t\xC3\xFB\xB3\xC6\tskip\n00123\t45\tx\n"));
+        writeFile(txt, QByteArray("\xB1\xE0\xBA\xC5\t\xC3\xFB\xB3\xC6\tskip\n00123\t4,5\tx\n"));
         AutomationObject application(QStringLiteral("Excel.Application"));
         application.setProperty("DisplayAlerts", false);
         AutomationObject* workbooks = application.querySubObject("WorkBooks");
@@ -236,7 +236,8 @@ private slots:
         QVERIFY(workbook);
         const QString out = dir.filePath(QStringLiteral("staged.xlsx"));
         workbook->dynamicCall(kSaveAs, out, 51);
-        QCOMPARE(readBack(out), QStringLiteral("A1='编号';B1='名称';A2='00123';B2=45"));
+        // Only the flagged delimiter (tab) splits: "4,5" stays one field.
+        QCOMPARE(readBack(out), QStringLiteral("A1='编号';B1='名称';A2='00123';B2='4,5'"));
     }
 
     void textImportRejectsBadArguments()
