@@ -70,12 +70,13 @@ QStringList filesEndingWith(const QString& root, const QString& ending)
     return files;
 }
 
-QString roundTripProblems(const QString& source, const QString& workbook)
+QString roundTripProblems(const QString& source, const QString& workbook, const QStringList& checkerOptions = {})
 {
     QProcess checker;
     checker.setProcessChannelMode(QProcess::MergedChannels);
     checker.start(QStringLiteral(QUILLMARK_PYTHON),
-                  {QStringLiteral(QUILLMARK_TEST_TOOLS_DIR "/xlsx_roundtrip.py"), source, workbook});
+                  QStringList{QStringLiteral(QUILLMARK_TEST_TOOLS_DIR "/xlsx_roundtrip.py"), source, workbook} +
+                      checkerOptions);
     if (!checker.waitForFinished(kTimeout))
         return QStringLiteral("the checker did not finish");
     return checker.exitCode() == 0 ? QString() : QString::fromUtf8(checker.readAll());
@@ -98,6 +99,8 @@ private slots:
     void xlsFormatIsNotAvailableYet();
     void parsesOptions_data();
     void parsesOptions();
+    void bySettingsListsFailures();
+    void parsesSettingsOptions();
 
 private:
     QScopedPointer<QTemporaryDir> temporary_;
@@ -127,6 +130,9 @@ void TestConvertCli::usageErrors_data()
     QTest::newRow("source is a file") << QStringList{"SRC/a.csv", "--out", "OUT"};
     QTest::newRow("two source folders") << QStringList{"SRC", "SRC", "--out", "OUT"};
     QTest::newRow("unknown option") << QStringList{"SRC", "--out", "OUT", "--recursive"};
+    QTest::newRow("settings option without --by-settings") << QStringList{"SRC", "--out", "OUT", "--merge-delimiters"};
+    QTest::newRow("bad delimiter") << QStringList{"SRC", "--out", "OUT", "--by-settings", "--delimiter", "pipe"};
+    QTest::newRow("bad encoding") << QStringList{"SRC", "--out", "OUT", "--by-settings", "--encoding", "gbk"};
 }
 
 void TestConvertCli::usageErrors()
@@ -253,6 +259,50 @@ void TestConvertCli::parsesOptions()
     QCOMPARE(command.options.SavePath, QDir::toNativeSeparators(fill(savePath)));
     QCOMPARE(command.options.SaveToQuondamPath, nextToSource);
     QCOMPARE(command.options.xlsxMode, xlsx);
+}
+
+void TestConvertCli::bySettingsListsFailures()
+{
+    writeFile(source_ + QStringLiteral("/a.csv"), "code;name\r\n00123;x\r\n");
+    copyFixture(QStringLiteral("long_field.csv"), source_ + QStringLiteral("/b.csv"));
+    const QString list = source_ + QStringLiteral("/无法转换的文件目录.txt");
+    writeFile(list, "an old list"); // removed before the batch
+
+    const Result result = runConverter({source_, QStringLiteral("--out"), output_, QStringLiteral("--by-settings"),
+                                        QStringLiteral("--delimiter"), QStringLiteral("semicolon"),
+                                        QStringLiteral("--text-columns"), QStringLiteral("1")});
+
+    QCOMPARE(result.exitCode, 1);
+    const QString a = QDir::toNativeSeparators(source_ + QStringLiteral("/a.csv"));
+    const QString b = QDir::toNativeSeparators(source_ + QStringLiteral("/b.csv"));
+    const QStringList lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QCOMPARE(lines.mid(2), (QStringList{a, b, QDir::toNativeSeparators(list), StatusTexts::summary(1)}));
+    QFile written(list);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromUtf8(written.readAll()), b + QLatin1Char('\n'));
+    const QString problems = roundTripProblems(source_ + QStringLiteral("/a.csv"), output_ + QStringLiteral("/a.xlsx"),
+                                               {QStringLiteral("--delimiter"), QStringLiteral(";"),
+                                                QStringLiteral("--text-columns"), QStringLiteral("1")});
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestConvertCli::parsesSettingsOptions()
+{
+    const ConvertCommand command = parseConvertCommand(
+        {source_, QStringLiteral("--out"), output_, QStringLiteral("--by-settings"), QStringLiteral("--delimiter"),
+         QStringLiteral("space"), QStringLiteral("--merge-delimiters"), QStringLiteral("--text-columns"),
+         QStringLiteral("2,3"), QStringLiteral("--cell-by-cell"), QStringLiteral("--encoding"), QStringLiteral("utf16")});
+    QCOMPARE(command.error, QString());
+    QVERIFY(command.bySettings);
+    const ConversionOptions& o = command.options;
+    QCOMPARE(o.vbaOpenFunFomatArg, 4);
+    QVERIFY(o.ConsecutiveDelimiter && o.SetTextFormat && o.OtherLanguage && o.UCS2 && !o.UTF8BOM);
+    QCOMPARE(o.TextFormatColumns, QStringLiteral("2,3"));
+    QCOMPARE(o.FailListPath, QDir::toNativeSeparators(source_) + QStringLiteral("/无法转换的文件目录.txt"));
+
+    const ConvertCommand defaults = parseConvertCommand({source_, QStringLiteral("--out"), output_, QStringLiteral("--by-settings")});
+    QCOMPARE(defaults.options.vbaOpenFunFomatArg, 1); // tab, as in the window
+    QVERIFY(!defaults.options.SetTextFormat && !defaults.options.UCS2 && !defaults.options.UTF8BOM);
 }
 
 QTEST_GUILESS_MAIN(TestConvertCli)
