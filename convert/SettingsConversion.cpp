@@ -118,8 +118,8 @@ AutomationObject* SettingsConversion::obtainWorkbook(AutomationObject& applicati
     }
     if (!read)
         return nullptr;
-    const QString text = SourceDecoding(bytes, encodingChoice(options_.UTF8BOM, options_.UCS2));
-    bytes.clear();
+    QString text = SourceDecoding(bytes, encodingChoice(options_.UTF8BOM, options_.UCS2));
+    bytes = QByteArray();
 
     // The temporary file goes into the output folder; next to the source when workbooks go there or
     // no usable output folder was given.
@@ -132,6 +132,7 @@ AutomationObject* SettingsConversion::obtainWorkbook(AutomationObject& applicati
 
     if (textColumnsInForce(options_) && options_.OtherLanguage)
         return importCellByCell(application, workbooks, text);
+    text = QString(); // the text import reads the staged file: the decoded copy is not needed any more
     return importText(application, workbooks);
 }
 

@@ -97,8 +97,19 @@ bool stageText(const QString& path, const QString& text)
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         return false;
-    const QByteArray bytes = QTextCodec::codecForName("GB18030")->fromUnicode(text);
-    const bool written = file.write(bytes) == bytes.size();
+    // In pieces, so a large text is never held a second time in encoded form; a piece never ends
+    // between the two halves of a surrogate pair.
+    QTextCodec* codec = QTextCodec::codecForName("GB18030");
+    constexpr int kPiece = 1 << 20;
+    bool written = true;
+    for (int at = 0; written && at < text.size();) {
+        int length = qMin(kPiece, text.size() - at);
+        if (at + length < text.size() && text.at(at + length - 1).isHighSurrogate())
+            ++length;
+        const QByteArray bytes = codec->fromUnicode(text.constData() + at, length);
+        written = file.write(bytes) == bytes.size();
+        at += length;
+    }
     file.close();
     return written && file.error() == QFileDevice::NoError;
 }

@@ -210,6 +210,13 @@ private slots:
         QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
         QCOMPARE(QTextCodec::codecForName("GB18030")->toUnicode(bytes), text);
         QCOMPARE(bytes.left(4), QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral("张三")));
+
+        // A large text is written in pieces: an emoji across a piece border stays whole.
+        const QString large = QString((1 << 20) - 1, QLatin1Char('a')) + QStringLiteral("😀b");
+        QVERIFY(stageText(path, large));
+        staged.close();
+        QVERIFY(staged.open(QIODevice::ReadOnly));
+        QCOMPARE(QTextCodec::codecForName("GB18030")->toUnicode(staged.readAll()), large);
     }
 
     void textImportArguments_data()
