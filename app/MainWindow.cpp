@@ -1,14 +1,223 @@
 #include "app/MainWindow.h"
 
 #include "app/AppPaths.h"
+#include "app/SystemTray.h"
+#include "app/UsageNotes.h"
+#include "convert/MergeObject.h"
+#include "platform/ScreenSize.h"
+#include "ui_MainWindow.h"
 
-#include <cstring>
+#include <QDir>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QThread>
 
-MainWindow::MainWindow(QWidget* parent) : QMainWindow(parent)
+// The pictures live in a static library; this keeps them linked in. Must stand outside any namespace.
+static void initResources()
 {
-    setWindowTitle(QStringLiteral("Quillmark"));
-    if (std::strcmp(g_AppPaths.firstArgument, "-autorun") != 0)
+    Q_INIT_RESOURCE(resources);
+}
+
+namespace {
+
+QString chooseFolderWithDialog(QWidget* parent)
+{
+    return QFileDialog::getExistingDirectory(parent, QStringLiteral("选择文件夹"), QStringLiteral("."),
+                                             QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+}
+
+} // namespace
+
+QPoint InitialWindowPosition(const QSize& screen, const QSize& window)
+{
+    return {(screen.width() - window.width()) / 2, (screen.height() - window.height()) / 3};
+}
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::MainWindow>()), folderChooser(chooseFolderWithDialog)
+{
+    initResources();
+    ui->setupUi(this);
+
+    // Placed while it still has the form's height, then given its normal one in place.
+    const platform::ScreenSize screen = platform::primaryScreenSize();
+    screenWidth = screen.width;
+    screenHeight = screen.height;
+    normalHeight = height();
+    normalWidth = width();
+    move(InitialWindowPosition(QSize(screenWidth, screenHeight), QSize(normalWidth, normalHeight)));
+
+    setWindowTitle(QStringLiteral("Quillmark7.0"));
+    setWindowIcon(QIcon(QStringLiteral(":/images/qmk.ico")));
+
+    systemTray = new SystemTray(this);
+    connect(systemTray, &SystemTray::showWidget, this, &MainWindow::ShowSoftWindow);
+    connect(systemTray, &QSystemTrayIcon::activated, this, &MainWindow::SystemTrayActivated);
+
+    ReadSettingsFile(settingsText.data(), settingsText.size(), g_AppPaths.settingsPath);
+
+    normalHeight = 420;
+    resize(normalWidth, normalHeight);
+
+    // The once-per-run update check starts here, after the settings are read and before the controls
+    // are filled.
+
+    restoreSettings();
+
+    if (ShowsWindowAtStart(g_AppPaths.firstArgument, QSystemTrayIcon::isSystemTrayAvailable()))
         show();
 }
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow()
+{
+    // The program is ending. A batch still running is asked to stop after its current file and waited
+    // for: its worker and thread cannot be destroyed under it, and an unfinished workbook is never left
+    // behind, as workbooks are written under a temporary name.
+    if (convertThread)
+        convertThread->requestInterruption();
+    disposeWorker();
+}
+
+void MainWindow::setFolderChooser(FolderChooser chooser)
+{
+    folderChooser = std::move(chooser);
+}
+
+// Only the first byte of the options counts. Setting a state here emits no clicked(), so nothing is
+// written back.
+void MainWindow::restoreSettings()
+{
+    char value[kSettingValueSize];
+    GetSettingValue(value, sizeof value, settingsText.data(), "SourcePath");
+    if (value[0])
+        ui->lEdt_SourcePath->setText(QString::fromLocal8Bit(value));
+    GetSettingValue(value, sizeof value, settingsText.data(), "SavePath");
+    if (value[0])
+        ui->lEdt_SavePath->setText(QString::fromLocal8Bit(value));
+
+    GetSettingValue(value, sizeof value, settingsText.data(), "SaveToQuondamPath");
+    if (value[0] == 'y') {
+        ui->cBox_SaveToQuondamPath->setChecked(true);
+        ui->pBtn_SavePath->setEnabled(false);
+        ui->lEdt_SavePath->setEnabled(false);
+    }
+
+    GetSettingValue(value, sizeof value, settingsText.data(), "xlsxMode");
+    (value[0] == 'n' ? ui->rBtn_xls : ui->rBtn_xlsx)->setChecked(true);
+
+    GetSettingValue(value, sizeof value, settingsText.data(), "vbaOpenFunFomatArg");
+    switch (value[0]) {
+    case '2':
+        ui->rBtn_Semicolon->setChecked(true);
+        break;
+    case '3':
+        ui->rBtn_Comma->setChecked(true);
+        break;
+    case '4':
+        ui->rBtn_Space->setChecked(true);
+        break;
+    default:
+        ui->rBtn_Tabs->setChecked(true);
+    }
+}
+
+void MainWindow::writeSetting(const char* key, const char* value)
+{
+    // A settings file that is missing or cannot be written loses the change, without a message.
+    SetSettingValue(g_AppPaths.settingsPath, key, value);
+}
+
+void MainWindow::chooseFolder(QLineEdit* field, const char* key)
+{
+    const QString chosen = folderChooser(this);
+    if (chosen.isEmpty())
+        return;
+    // A folder always ends with exactly one added separator: a root folder "/" becomes "//".
+    const QString folder = QDir::toNativeSeparators(chosen + QLatin1Char('/'));
+    field->setText(folder);
+    writeSetting(key, folder.toLocal8Bit().constData());
+}
+
+void MainWindow::on_pBtn_SourcePath_clicked()
+{
+    chooseFolder(ui->lEdt_SourcePath, "SourcePath");
+}
+
+void MainWindow::on_pBtn_SavePath_clicked()
+{
+    chooseFolder(ui->lEdt_SavePath, "SavePath");
+}
+
+void MainWindow::on_cBox_SaveToQuondamPath_clicked()
+{
+    const bool checked = ui->cBox_SaveToQuondamPath->isChecked();
+    ui->pBtn_SavePath->setEnabled(!checked);
+    ui->lEdt_SavePath->setEnabled(!checked);
+    writeSetting("SaveToQuondamPath", checked ? "y" : "n");
+}
+
+void MainWindow::on_rBtn_Tabs_clicked()
+{
+    writeSetting("vbaOpenFunFomatArg", "1");
+}
+
+void MainWindow::on_rBtn_Semicolon_clicked()
+{
+    writeSetting("vbaOpenFunFomatArg", "2");
+}
+
+void MainWindow::on_rBtn_Comma_clicked()
+{
+    writeSetting("vbaOpenFunFomatArg", "3");
+}
+
+void MainWindow::on_rBtn_Space_clicked()
+{
+    writeSetting("vbaOpenFunFomatArg", "4");
+}
+
+void MainWindow::on_rBtn_xlsx_clicked()
+{
+    writeSetting("xlsxMode", "y");
+}
+
+void MainWindow::on_rBtn_xls_clicked()
+{
+    writeSetting("xlsxMode", "n");
+}
+
+void MainWindow::on_cBox_SetTextFormat_clicked()
+{
+    ui->lEdt_SetTextFormat->setEnabled(ui->cBox_SetTextFormat->isChecked());
+}
+
+// The two source encodings exclude each other.
+void MainWindow::on_cBox_UCS2_clicked()
+{
+    ui->cBox_UTF8BOM->setChecked(false);
+}
+
+void MainWindow::on_cBox_UTF8BOM_clicked()
+{
+    ui->cBox_UCS2->setChecked(false);
+}
+
+void MainWindow::ShowSoftWindow()
+{
+    showNormal();
+    resize(normalWidth, normalHeight);
+    raise();
+    activateWindow();
+}
+
+void MainWindow::SystemTrayActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    // The context menu opens by itself; a middle click does nothing.
+    if (reason == QSystemTrayIcon::Trigger || reason == QSystemTrayIcon::DoubleClick)
+        ShowSoftWindow();
+}
+
+void MainWindow::on_pBtn_MustRead_clicked()
+{
+    QMessageBox::about(nullptr, UsageNotesTitle(), UsageNotesText());
+}

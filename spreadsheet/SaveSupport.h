@@ -17,6 +17,7 @@ struct FormatLimits
 };
 
 constexpr FormatLimits kXlsxLimits{1048576, 16384, 32767};
+constexpr FormatLimits kXlsLimits{65536, 256, 32767};
 
 /// Checks every sheet against the format's column and text limits before anything is written.
 Status checkLimits(const Workbook& workbook, const FormatLimits& limits);

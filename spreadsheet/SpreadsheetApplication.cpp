@@ -2,6 +2,7 @@
 
 #include "DelimitedText.h"
 #include "TextDecoding.h"
+#include "XlsWriter.h"
 #include "XlsxWriter.h"
 
 #include <algorithm>
@@ -163,7 +164,7 @@ Status SpreadsheetApplication::saveAs(WorkbookId id, const std::string& path, in
     case kFileFormatXlsx:
         return saveXlsx(*book, path);
     case kFileFormatXls:
-        return Status::failure("the Excel 97-2003 file format (56) is not available in this version");
+        return saveXls(*book, path);
     default:
         return Status::failure("unknown file format " + std::to_string(fileFormat));
     }

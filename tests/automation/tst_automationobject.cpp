@@ -118,7 +118,7 @@ private slots:
     {
         QTest::addColumn<int>("fileFormat");
         QTest::addColumn<QString>("target");
-        QTest::newRow("xls not available") << 56 << QStringLiteral("out.xls");
+        QTest::newRow("xls into a missing folder") << 56 << QStringLiteral("missing/deeper/out.xls");
         QTest::newRow("unknown format") << 99 << QStringLiteral("out.xlsx");
         QTest::newRow("folder missing") << 51 << QStringLiteral("missing/deeper/out.xlsx");
     }

@@ -96,7 +96,7 @@ private slots:
     void convertsAFolder();
     void reportsFilesNotConverted();
     void nextToSource();
-    void xlsFormatIsNotAvailableYet();
+    void convertsToXls();
     void parsesOptions_data();
     void parsesOptions();
     void bySettingsListsFailures();
@@ -204,15 +204,28 @@ void TestConvertCli::nextToSource()
     QVERIFY(!QFileInfo::exists(output_));
 }
 
-void TestConvertCli::xlsFormatIsNotAvailableYet()
+void TestConvertCli::convertsToXls()
 {
     writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+    copyFixture(QStringLiteral("utf8_plain.csv"), source_ + QStringLiteral("/数据/报表 2021.csv"));
+    if (QTest::currentTestFailed())
+        return;
 
     const Result result = runConverter({source_, QStringLiteral("--out"), output_, QStringLiteral("--format"),
                                         QStringLiteral("xls")});
 
-    QCOMPARE(result.exitCode, 1);
-    QCOMPARE(filesEndingWith(temporary_->path(), QStringLiteral(".xls")), QStringList());
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(result.err, QByteArray());
+    QCOMPARE(filesEndingWith(output_, QStringLiteral(".xls")), (QStringList{"a.xls", "数据/报表 2021.xls"}));
+    for (const QString& name : {QStringLiteral("a"), QStringLiteral("数据/报表 2021")}) {
+        QProcess checker;
+        checker.setProcessChannelMode(QProcess::MergedChannels);
+        checker.start(QStringLiteral(QUILLMARK_PYTHON),
+                      {QStringLiteral(QUILLMARK_TEST_TOOLS_DIR "/xls_roundtrip.py"), source_ + '/' + name + ".csv",
+                       output_ + '/' + name + ".xls"});
+        QVERIFY(checker.waitForFinished(kTimeout));
+        QVERIFY2(checker.exitCode() == 0, checker.readAll().constData());
+    }
 }
 
 void TestConvertCli::parsesOptions_data()

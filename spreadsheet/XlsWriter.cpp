@@ -1,0 +1,312 @@
+#include "XlsWriter.h"
+
+#include "BiffRecords.h"
+#include "CompoundFile.h"
+#include "SaveSupport.h"
+#include "SharedStrings.h"
+#include "SheetXml.h"
+#include "ValueTyping.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string_view>
+
+namespace spreadsheet {
+
+namespace {
+
+constexpr std::uint32_t kRowsPerBlock = 32;
+// Stream positions in the records have 32 bits, and some readers take them as signed.
+constexpr std::uint64_t kMaxStreamSize = 0x7FFFFFFF;
+// Number formats of our own, numbered from biff::kFirstCustomFormat, as in the xlsx styles.
+constexpr std::string_view kDateFormats[] = {"yyyy\\-mm\\-dd", "yyyy\\-mm\\-dd\\ hh:mm",
+                                             "yyyy\\-mm\\-dd\\ hh:mm:ss"};
+
+struct FileCloser
+{
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+std::uint16_t xfOf(CellStyle style)
+{
+    return static_cast<std::uint16_t>(biff::kFirstCellXf + style);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Workbook globals
+// ---------------------------------------------------------------------------------------------------------
+
+// The globals up to the shared strings, with the sheets at the given stream positions.
+std::string globalsHead(const std::vector<SheetPiece>& pieces, const std::vector<std::uint32_t>& positions)
+{
+    std::string out;
+    biff::writeBof(out, biff::Substream::Globals);
+    biff::writeCodePage(out);
+    biff::writeWindow1(out);
+    biff::writeDateMode(out);
+    // Readers expect the four built-in fonts; all four are the default font.
+    for (int i = 0; i < 4; ++i)
+        biff::writeFont(out);
+    for (std::size_t i = 0; i < std::size(kDateFormats); ++i)
+        biff::writeFormat(out, static_cast<std::uint16_t>(biff::kFirstCustomFormat + i), kDateFormats[i]);
+    for (int i = 0; i < biff::kFirstCellXf; ++i)
+        biff::writeStyleXf(out, i == 0);
+    static_assert(kStyleGeneral == 0 && kStyleText == 1 && kStyleDate == 2 && kStyleDateTimeMinutes == 3 &&
+                      kStyleDateTimeSeconds == 4,
+                  "the cell formats below follow CellStyle");
+    biff::writeCellXf(out, 0);
+    biff::writeCellXf(out, biff::kTextFormat);
+    for (std::size_t i = 0; i < std::size(kDateFormats); ++i)
+        biff::writeCellXf(out, static_cast<std::uint16_t>(biff::kFirstCustomFormat + i));
+    biff::writeNormalStyle(out);
+    for (std::size_t i = 0; i < pieces.size(); ++i)
+        biff::writeBoundSheet(out, positions[i], pieces[i].name);
+    return out;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Cells
+// ---------------------------------------------------------------------------------------------------------
+
+// Where the records of a sheet land: its cell extent, and the positions of its DBCELL records and its
+// size, both counted from its BOF record.
+struct SheetLayout
+{
+    biff::CellExtent extent;
+    std::vector<std::uint32_t> dbCells;
+    std::uint64_t size = 0;
+
+    bool sameRecordsAs(const SheetLayout& other) const
+    {
+        return dbCells == other.dbCells && size == other.size;
+    }
+};
+
+// The columns [first, end) from a row's first to its last non-empty cell; first == end for none.
+void rowSpan(const CellGrid& cells, std::size_t row, std::uint16_t& first, std::uint16_t& end)
+{
+    std::size_t begin = 0, last = cells.cellCount(row);
+    while (begin < last && cells.cell(row, begin).empty())
+        ++begin;
+    while (last > begin && cells.cell(row, last - 1).empty())
+        --last;
+    first = static_cast<std::uint16_t>(begin);
+    end = static_cast<std::uint16_t>(last);
+}
+
+biff::CellExtent extentOf(const SheetPiece& piece)
+{
+    biff::CellExtent extent;
+    std::uint16_t firstColumn = 0xFFFF, endColumn = 0;
+    for (std::uint32_t r = 0; r < piece.rowCount; ++r) {
+        std::uint16_t first, end;
+        rowSpan(piece.sheet->cells, piece.firstRow + r, first, end);
+        if (first == end)
+            continue;
+        if (extent.endRow == 0)
+            extent.firstRow = r;
+        extent.endRow = r + 1;
+        firstColumn = std::min(firstColumn, first);
+        endColumn = std::max(endColumn, end);
+    }
+    if (extent.endRow != 0) {
+        extent.firstColumn = firstColumn;
+        extent.endColumn = endColumn;
+    }
+    return extent;
+}
+
+std::size_t blockCount(const biff::CellExtent& extent)
+{
+    return (extent.endRow - extent.firstRow + kRowsPerBlock - 1) / kRowsPerBlock;
+}
+
+// Numbers and dates get a number record, everything else the shared string.
+void writeCell(std::string& out, std::uint16_t row, std::uint16_t column, std::string_view text,
+               bool textColumn, SharedStrings& strings)
+{
+    if (!textColumn) {
+        const TypedValue value = typeField(text);
+        CellStyle style;
+        switch (value.kind) {
+        case ValueKind::Number:
+            style = kStyleGeneral;
+            break;
+        case ValueKind::Date:
+            style = kStyleDate;
+            break;
+        case ValueKind::DateTimeMinutes:
+            style = kStyleDateTimeMinutes;
+            break;
+        case ValueKind::DateTimeSeconds:
+            style = kStyleDateTimeSeconds;
+            break;
+        default:
+            biff::writeLabelSst(out, row, column, xfOf(kStyleGeneral), strings.add(text));
+            return;
+        }
+        std::uint32_t rk;
+        if (biff::rkValue(value.number, rk))
+            biff::writeRk(out, row, column, xfOf(style), rk);
+        else
+            biff::writeNumber(out, row, column, xfOf(style), value.number);
+        return;
+    }
+    biff::writeLabelSst(out, row, column, xfOf(kStyleText), strings.add(text));
+}
+
+// Writes the substream of one sheet piece, with the DBCELL positions that `planned` holds (zeros in the
+// measuring pass) in its INDEX record, and returns where its records actually landed.
+SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout& planned,
+                       SharedStrings& strings, biff::RecordStream& stream)
+{
+    const Sheet& sheet = *piece.sheet;
+    const CellGrid& cells = sheet.cells;
+    const biff::CellExtent& extent = planned.extent;
+    const std::uint64_t start = stream.position();
+    std::string& out = stream.buffer();
+    SheetLayout written;
+    written.extent = extent;
+
+    biff::writeBof(out, biff::Substream::Worksheet);
+    std::vector<std::uint32_t> dbCellPositions;
+    for (std::uint32_t offset : planned.dbCells)
+        dbCellPositions.push_back(static_cast<std::uint32_t>(start + offset));
+    std::string wsBool;
+    biff::writeWsBool(wsBool);
+    const std::uint64_t defColWidthAt =
+        stream.position() + biff::indexSize(dbCellPositions.size()) + wsBool.size();
+    biff::writeIndex(out, extent, static_cast<std::uint32_t>(defColWidthAt), dbCellPositions);
+    out += wsBool;
+    biff::writeDefColWidth(out);
+    const std::size_t formattedColumns = std::min(sheet.columnFormats.size(), kXlsLimits.maxColumns);
+    for (std::size_t column = 0; column < formattedColumns; ++column) {
+        if (sheet.columnIsText(column))
+            biff::writeColInfo(out, static_cast<std::uint16_t>(column), xfOf(kStyleText));
+    }
+    biff::writeDimensions(out, extent);
+
+    // Row blocks of 32 rows from the first row with data: the ROW records of the rows with data, their
+    // cells, and a DBCELL record that says where each row's cells start.
+    struct Span
+    {
+        std::uint16_t row, first, end;
+    };
+    Span spans[kRowsPerBlock];
+    std::vector<std::uint16_t> cellOffsets;
+    for (std::uint32_t blockStart = extent.firstRow; blockStart < extent.endRow;
+         blockStart += kRowsPerBlock) {
+        const std::uint32_t blockEnd = std::min(blockStart + kRowsPerBlock, extent.endRow);
+        std::size_t rows = 0;
+        for (std::uint32_t r = blockStart; r < blockEnd; ++r) {
+            Span& span = spans[rows];
+            span.row = static_cast<std::uint16_t>(r);
+            rowSpan(cells, piece.firstRow + r, span.first, span.end);
+            rows += span.first < span.end;
+        }
+        const std::uint64_t rowsAt = stream.position();
+        for (std::size_t i = 0; i < rows; ++i)
+            biff::writeRow(out, spans[i].row, spans[i].first, spans[i].end);
+
+        cellOffsets.clear();
+        std::uint64_t previous = rowsAt + biff::kRowRecordSize;
+        for (std::size_t i = 0; i < rows; ++i) {
+            const std::uint64_t at = stream.position();
+            cellOffsets.push_back(static_cast<std::uint16_t>(at - previous));
+            previous = at;
+            const std::size_t row = piece.firstRow + spans[i].row;
+            for (std::uint16_t column = spans[i].first; column < spans[i].end; ++column) {
+                const std::string_view text = cells.cell(row, column);
+                if (!text.empty())
+                    writeCell(out, spans[i].row, column, text, sheet.columnIsText(column), strings);
+            }
+        }
+        const std::uint64_t dbCellAt = stream.position();
+        written.dbCells.push_back(static_cast<std::uint32_t>(dbCellAt - start));
+        biff::writeDbCell(out, rows == 0 ? 0 : static_cast<std::uint32_t>(dbCellAt - rowsAt), cellOffsets);
+        stream.flushIfFull();
+    }
+    biff::writeWindow2(out, selected);
+    biff::writeEof(out);
+    written.size = stream.position() - start;
+    return written;
+}
+
+} // namespace
+
+Status saveXls(const Workbook& workbook, const std::string& path)
+{
+    if (Status limits = checkLimits(workbook, kXlsLimits); !limits.ok())
+        return limits;
+    std::vector<SheetPiece> pieces = splitIntoPieces(workbook, kXlsLimits.maxRows);
+    Sheet emptySheet;
+    emptySheet.name = "Sheet1";
+    if (pieces.empty())
+        pieces.push_back({&emptySheet, 0, 0, emptySheet.name});
+
+    // First pass: every sheet is laid out and its strings collected; the bytes are only counted. The
+    // shared strings and the sheets' positions in the globals need to be known before any sheet.
+    SharedStrings strings;
+    std::vector<SheetLayout> layouts;
+    biff::RecordStream measure;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        SheetLayout planned;
+        planned.extent = extentOf(pieces[i]);
+        planned.dbCells.assign(blockCount(planned.extent), 0);
+        layouts.push_back(writeSheet(pieces[i], i == 0, planned, strings, measure));
+    }
+    const std::size_t distinctStrings = strings.size();
+    biff::RecordStream measureStrings;
+    if (Status table = writeSharedStrings(strings, measureStrings); !table.ok())
+        return table;
+
+    std::vector<std::uint32_t> positions(pieces.size(), 0);
+    std::string eof;
+    biff::writeEof(eof);
+    std::uint64_t end = globalsHead(pieces, positions).size() + measureStrings.position() + eof.size();
+    for (std::size_t i = 0; i < pieces.size() && end <= kMaxStreamSize; ++i) {
+        positions[i] = static_cast<std::uint32_t>(end);
+        end += layouts[i].size;
+    }
+    if (end > kMaxStreamSize)
+        return Status::failure("the workbook is too large for the Excel 97-2003 file format (2 GiB at most)");
+
+    TemporarySibling temporary(path);
+    if (temporary.path().empty())
+        return Status::failure("cannot create a file in the folder of " + path);
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.path().c_str(), "wb"));
+    if (!file)
+        return Status::failure("cannot write in the folder of " + path);
+    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 20);
+
+    // Second pass: the same records, written. Every sheet must land where the first pass measured it.
+    const Status written = writeCompoundFile(file.get(), path, "Workbook", [&](const StreamSink& sink) {
+        const Status diskFull = Status::failure("cannot write " + path + " (disk full?)");
+        const Status changed =
+            Status::failure("cannot write " + path +
+                            ": the records did not land where they were measured (a fault of the writer)");
+        biff::RecordStream stream(sink);
+        stream.buffer() = globalsHead(pieces, positions);
+        if (Status table = writeSharedStrings(strings, stream); !table.ok())
+            return table;
+        stream.buffer() += eof;
+        for (std::size_t i = 0; i < pieces.size(); ++i) {
+            if (!stream.ok())
+                return diskFull;
+            if (stream.position() != positions[i] ||
+                !writeSheet(pieces[i], i == 0, layouts[i], strings, stream).sameRecordsAs(layouts[i]))
+                return changed;
+        }
+        if (!stream.flush())
+            return diskFull;
+        return stream.position() == end && strings.size() == distinctStrings ? Status::success() : changed;
+    });
+    if (!written.ok())
+        return written;
+    if (std::fclose(file.release()) != 0)
+        return Status::failure("cannot write " + path + " (disk full?)");
+    return temporary.commit();
+}
+
+} // namespace spreadsheet

@@ -1,0 +1,184 @@
+#!/usr/bin/python3
+"""Check that an .xls written by Quillmark holds every field of its source CSV.
+
+Usage: xls_roundtrip.py SOURCE.csv OUTPUT.xls [--text-columns 1,3]
+                        [--expect-text-fields] [--delimiter C] [--encoding NAME]
+       xls_roundtrip.py SOURCE.csv --shown EXPORT.csv
+
+The source is decoded and split by the rules of xlsx_roundtrip.py (beside this
+file), independently of the program. The workbook is read with xlrd. Each field
+is compared with the cell at the same row and column (rows past 65,536 continue
+on the next sheet):
+
+  empty field   -> no cell
+  number cell   -> a plain decimal field (<= 15 significant digits, no
+                   leading zero) of the same value
+  date cell     -> a date field, its serial day number in the 1900 date
+                   system, with a date format
+  text cell     -> the field exactly; "@" format exactly in the text columns
+
+With --shown, EXPORT.csv is the first sheet as another program shows it
+(numbers in any notation, dates as yyyy-mm-dd[ hh:mm[:ss]]).
+
+Exit 0 and print "ok: N rows, M cells, sheets: NAME|NAME..." when everything
+matches, else list the mismatches and exit 1.
+"""
+
+import argparse
+import csv
+import datetime
+import os
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from xlsx_roundtrip import (DELIMITER_NAMES, as_date, as_number, decode,  # noqa: E402
+                            detect_delimiter, number_shape, parse, shorten)
+
+import xlrd  # noqa: E402
+
+SHEET_ROWS = 65536
+DETAIL_LIMIT = 20
+
+
+def serial(value):
+    """Day number of a date-time in the 1900 date system, as spreadsheets count it."""
+    delta = value - datetime.datetime(1899, 12, 30)
+    days = delta.days - 1 if delta.days < 61 else delta.days
+    return days + delta.seconds / 86400.0
+
+
+def load_cells(path):
+    book = xlrd.open_workbook(path, formatting_info=True)
+    cells = {}
+    for index, sheet in enumerate(book.sheets()):
+        for r in range(sheet.nrows):
+            for c in range(sheet.row_len(r)):
+                cell = sheet.cell(r, c)
+                if cell.ctype in (xlrd.XL_CELL_EMPTY, xlrd.XL_CELL_BLANK):
+                    continue
+                xf = book.xf_list[sheet.cell_xf_index(r, c)]
+                cells[(index * SHEET_ROWS + r + 1, c + 1)] = (cell, book.format_map[xf.format_key].format_str)
+    return cells, [sheet.name for sheet in book.sheets()]
+
+
+def check_cell(field, found, text_column, expect_text):
+    if field == "":
+        return None if found is None else "expected an empty cell"
+    if found is None:
+        return "cell is missing"
+    cell, number_format = found
+    if text_column != (number_format == "@"):
+        return "format %r in a %s column" % (number_format, "text" if text_column else "general")
+    if cell.ctype == xlrd.XL_CELL_TEXT:
+        if cell.value != field:
+            return "string differs"
+        if text_column or field.startswith("="):
+            return None
+        if as_number(field) is not None:
+            return "stored as text, expected a number"
+        date = as_date(field)
+        return "stored as text, expected a date" if date and date[1] else None
+    if text_column:
+        return "expected text in this column"
+    shape = number_shape(field)
+    if expect_text and shape and (shape[0] > 15 or shape[1]):
+        return "long or zero-padded number must stay text"
+    if cell.ctype == xlrd.XL_CELL_NUMBER:
+        number = as_number(field)
+        if number is None:
+            return "stored as a number, but the field is not a plain number"
+        return None if number == cell.value else "number differs"
+    if cell.ctype == xlrd.XL_CELL_DATE:
+        date = as_date(field)
+        if date is None:
+            return "stored as a date, but the field is not a date"
+        return None if abs(serial(date[0]) - cell.value) < 1e-9 else "date differs"
+    return "unexpected cell type %d" % cell.ctype
+
+
+def check_shown(field, shown):
+    """Problem, or None when another program shows the field's value."""
+    if field == "" or shown == field:
+        return None if shown == field else "expected an empty cell"
+    number = as_number(field)
+    if number is not None:
+        try:
+            return None if abs(float(shown) - number) <= 1e-14 * abs(number) else "number differs"
+        except ValueError:
+            return "expected a number"
+    date = as_date(field)
+    if date is not None:
+        wanted = date[0]
+        for fmt in ("%Y-%m-%d %H:%M:%S", "%Y-%m-%d %H:%M", "%Y-%m-%d"):
+            if shown == wanted.strftime(fmt):
+                return None
+        return "date differs"
+    return "string differs"
+
+
+def report(problems, rows, compared, sheets=None):
+    if not problems:
+        named = ", sheets: " + "|".join(sheets) if sheets else ""
+        print("ok: %d rows, %d cells%s" % (rows, compared, named))
+        return 0
+    for r, c, problem, field, value in problems[:DETAIL_LIMIT]:
+        print("row %d col %d: %s\n    field: %s\n    cell:  %s" % (r, c, problem, shorten(field), shorten(value)))
+    if len(problems) > DETAIL_LIMIT:
+        print("... and %d more mismatches" % (len(problems) - DETAIL_LIMIT))
+    print("FAILED: %d mismatches" % len(problems))
+    return 1
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("source")
+    ap.add_argument("output", nargs="?")
+    ap.add_argument("--shown", help="CSV export of the workbook by another program")
+    ap.add_argument("--delimiter", help="tab, comma, semicolon, pipe or one character")
+    ap.add_argument("--text-columns", default="", help="1-based columns that hold text (\"@\")")
+    ap.add_argument("--expect-text-fields", action="store_true",
+                    help="long (>15 digit) and zero-padded numbers must be text")
+    ap.add_argument("--encoding", help="decode the source with this codec")
+    args = ap.parse_args()
+    if (args.output is None) == (args.shown is None):
+        ap.error("give either OUTPUT.xls or --shown EXPORT.csv")
+    text_columns = {int(c) for c in args.text_columns.split(",") if c.strip()}
+
+    csv.field_size_limit(sys.maxsize)
+    with open(args.source, "rb") as f:
+        text = decode(f.read(), args.encoding)
+    delimiter = DELIMITER_NAMES.get((args.delimiter or "").lower(), args.delimiter) or detect_delimiter(text)
+    records = parse(text, delimiter)
+    compared = sum(field != "" for record in records for field in record)
+
+    problems = []
+    if args.shown:
+        with open(args.shown, encoding="utf-8", newline="") as f:
+            shown = list(csv.reader(f))
+        for r, record in enumerate(records, 1):
+            row = shown[r - 1] if r <= len(shown) else []
+            for c, field in enumerate(record, 1):
+                value = row[c - 1] if c <= len(row) else ""
+                problem = check_shown(field, value)
+                if problem:
+                    problems.append((r, c, problem, field, value))
+        return report(problems, len(records), compared)
+
+    try:
+        cells, sheets = load_cells(args.output)
+    except Exception as exc:  # a workbook we cannot open fails the check
+        print("FAILED: cannot read %s: %s: %s" % (args.output, type(exc).__name__, exc))
+        return 1
+    for r, record in enumerate(records, 1):
+        for c, field in enumerate(record, 1):
+            found = cells.pop((r, c), None)
+            problem = check_cell(field, found, c in text_columns, args.expect_text_fields)
+            if problem:
+                problems.append((r, c, problem, field, None if found is None else found[0].value))
+    for (r, c), (cell, _) in sorted(cells.items()):
+        problems.append((r, c, "extra cell beyond the source", None, cell.value))
+    return report(problems, len(records), compared, sheets)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
