@@ -1,4 +1,4 @@
-// Reading written workbooks back with independent tools: the round-trip checker and openpyxl.
+// Reading written workbooks back with independent tools: the round-trip checkers and openpyxl.
 #pragma once
 
 #include <QByteArray>
@@ -43,6 +43,14 @@ inline PythonRun checkRoundTrip(const QString& source, const QString& workbook, 
 {
     return runPython(QStringList{QStringLiteral(QUILLMARK_TEST_TOOLS_DIR "/xlsx_roundtrip.py"), source, workbook} +
                      options);
+}
+
+/// tools/xls_roundtrip.py: the same for an .xls workbook, read with xlrd; "--shown EXPORT.csv" in place of
+/// the workbook checks another program's CSV export of it.
+inline PythonRun checkXlsRoundTrip(const QString& source, const QString& workbook, const QStringList& options = {})
+{
+    return runPython(QStringList{QStringLiteral(QUILLMARK_TEST_TOOLS_DIR "/xls_roundtrip.py"), source} +
+                     (workbook.isEmpty() ? QStringList() : QStringList{workbook}) + options);
 }
 
 /// Runs a short python script with openpyxl; its arguments are in sys.argv[1:].
