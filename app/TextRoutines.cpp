@@ -13,7 +13,8 @@ const char* findMarker(const char* text, const char* marker, bool fromLast)
     const std::size_t length = std::strlen(marker);
     if (!fromLast || !found || length == 0) // an empty marker would match at the same place forever
         return found;
-    for (const char* next = std::strstr(found + length, marker); next; next = std::strstr(next + length, marker))
+    for (const char* next = std::strstr(found + length, marker); next;
+         next = std::strstr(next + length, marker))
         found = next;
     return found;
 }
