@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QSet>
+#include <QThread>
 
 #include <memory>
 
@@ -123,6 +124,11 @@ void MergeObject::runBatch(ConversionStep& step)
         emit ShowDisposingFile(StatusTexts::noSpreadsheetApplication());
     } else {
         for (const QFileInfo& file : files) {
+            // The program is ending (the window closes): stop after the file in hand, leaving no half work.
+            if (QThread::currentThread()->isInterruptionRequested()) {
+                stopped = true;
+                break;
+            }
             const QString nativePath = QDir::toNativeSeparators(file.filePath());
             if (!nativePath.toLower().endsWith(QLatin1String(".csv")))
                 continue;

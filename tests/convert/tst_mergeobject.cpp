@@ -171,6 +171,7 @@ public:
         return texts;
     }
     int endSignals() const { return ends_.count(); }
+    void requestInterruption() { thread_.requestInterruption(); }
     // Safe to read between batches: run() has synchronised with the idle worker.
     const BatchReport& report() const { return worker_->report(); }
 
@@ -194,6 +195,22 @@ class TestMergeObject : public QObject
     Q_OBJECT
 
 private slots:
+    void interruptedBatchStopsBeforeTheNextFile()
+    {
+        // The window asks a running batch to stop when the program ends: no further file, no summary,
+        // and the end signal all the same.
+        QTemporaryDir dir;
+        writeFile(dir.filePath(QStringLiteral("src/a.csv")), kSmallCsv);
+        Worker worker;
+        worker.requestInterruption();
+        ConversionOptions options;
+        options.SourcePath = dir.filePath(QStringLiteral("src"));
+        options.SavePath = dir.filePath(QStringLiteral("out"));
+        worker.run(options);
+        QCOMPARE(worker.statuses(), (QStringList{StatusTexts::applicationCreated(), StatusTexts::workbooksObtained()}));
+        QCOMPARE(worker.endSignals(), 1);
+        QVERIFY(!worker.report().finished);
+    }
     void init() { AutomationServers::restoreDefaults(); }
     void cleanup() { AutomationServers::restoreDefaults(); }
 
