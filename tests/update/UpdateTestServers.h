@@ -1,0 +1,158 @@
+#pragma once
+
+// Servers on loopback for the update tests: the real release server as a process of its own, and a raw
+// server that answers one connection with bytes of the test's choosing.
+
+#include <QByteArray>
+#include <QByteArrayList>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QString>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <memory>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace updatetest {
+
+inline int listeningSocket(quint16& port)
+{
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(fd, 4) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        if (fd >= 0)
+            close(fd);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return fd;
+}
+
+/// A loopback port where nothing listens: connections to it are refused at once.
+inline quint16 deadPort()
+{
+    quint16 port = 0;
+    const int fd = listeningSocket(port);
+    close(fd);
+    return port;
+}
+
+/// Accepts one connection, records the request (header block and announced body), sends `parts` with a
+/// pause between them, then keeps the connection open for `holdOpenMs` before closing it. Every wait is
+/// bounded; the destructor waits for the server to finish.
+class RawReplyServer
+{
+  public:
+    RawReplyServer(QByteArrayList parts, int holdOpenMs) : parts_(std::move(parts)), holdOpenMs_(holdOpenMs)
+    {
+        fd_ = listeningSocket(port_);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~RawReplyServer()
+    {
+        finish();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    quint16 port() const { return port_; }
+    /// Waits until the connection is closed and returns the request as received.
+    QByteArray finish()
+    {
+        if (thread_.joinable())
+            thread_.join();
+        return request_;
+    }
+
+  private:
+    void run()
+    {
+        pollfd waiting{fd_, POLLIN, 0};
+        if (fd_ < 0 || poll(&waiting, 1, 5000) != 1)
+            return;
+        const int peer = accept(fd_, nullptr, nullptr);
+        if (peer < 0)
+            return;
+        char buffer[4096];
+        while (!requestComplete()) {
+            pollfd reading{peer, POLLIN, 0};
+            const ssize_t count = poll(&reading, 1, 3000) == 1 ? recv(peer, buffer, sizeof buffer, 0) : -1;
+            if (count <= 0)
+                break;
+            request_.append(buffer, static_cast<int>(count));
+        }
+        for (int i = 0; i < parts_.size(); ++i) {
+            if (i > 0)
+                std::this_thread::sleep_for(
+                    std::chrono::milliseconds(150)); // the client reads each part apart
+            send(peer, parts_[i].constData(), static_cast<size_t>(parts_[i].size()), MSG_NOSIGNAL);
+        }
+        // Hold the connection open until the time is up or the client has closed its end.
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(holdOpenMs_);
+        for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now()) {
+            pollfd reading{peer, POLLIN, 0};
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count();
+            if (poll(&reading, 1, static_cast<int>(left)) == 1 && recv(peer, buffer, sizeof buffer, 0) <= 0)
+                break;
+        }
+        close(peer);
+    }
+
+    bool requestComplete() const
+    {
+        const int end = request_.indexOf("\r\n\r\n");
+        if (end < 0)
+            return false;
+        const QRegularExpressionMatch length = QRegularExpression(QStringLiteral("Content-Length: (\\d+)"))
+                                                   .match(QString::fromLatin1(request_.left(end)));
+        return request_.size() >= end + 4 + (length.hasMatch() ? length.captured(1).toInt() : 0);
+    }
+
+    QByteArrayList parts_;
+    int holdOpenMs_;
+    quint16 port_ = 0;
+    int fd_ = -1;
+    QByteArray request_;
+    std::thread thread_;
+};
+
+/// quillmark-release-server serving `folder` on a free loopback port, for as long as this object lives.
+class ReleaseServerProcess
+{
+  public:
+    explicit ReleaseServerProcess(const QString& folder)
+    {
+        process_.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
+                       {QStringLiteral("serve"), folder, QStringLiteral("--port"), QStringLiteral("0"),
+                        QStringLiteral("--listen"), QStringLiteral("127.0.0.1")});
+        if (!process_.waitForStarted(5000))
+            return;
+        QByteArray line;
+        while (!line.endsWith('\n') && process_.waitForReadyRead(5000))
+            line += process_.readAllStandardOutput();
+        const QRegularExpressionMatch match =
+            QRegularExpression(QStringLiteral(":(\\d+)/$")).match(QString::fromUtf8(line.trimmed()));
+        port_ = match.hasMatch() ? static_cast<quint16>(match.captured(1).toUInt()) : 0;
+    }
+    ~ReleaseServerProcess()
+    {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    /// The port it listens on; 0 when it did not start.
+    quint16 port() const { return port_; }
+
+  private:
+    QProcess process_;
+    quint16 port_ = 0;
+};
+
+} // namespace updatetest

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QHostAddress>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+class QTcpServer;
+class QTcpSocket;
+
+/// The update servers' side: serves the release in one folder to the program's update check.
+///
+/// - POST /version answers {"Quillmark":"<digest>"}, the MD5 of the executable inside the folder's release
+///   archive, so the digest announced and the archive served can never disagree. Without an archive, or
+///   with an archive that holds no executable, it answers 404.
+/// - GET /Quillmark.zip (any query) sends the archive; 404 while there is none.
+///
+/// Files are read at each request: a release is published by renaming a new archive into the folder.
+/// Each connection serves one request and is closed; one that stays silent is dropped after a while.
+class ReleaseServer : public QObject
+{
+    Q_OBJECT
+
+  public:
+    explicit ReleaseServer(QString releaseFolder, QObject* parent = nullptr);
+    ~ReleaseServer() override;
+
+    /// Starts listening; port 0 chooses a free one. False with errorString() when that fails.
+    bool listen(const QHostAddress& address, quint16 port);
+    quint16 port() const;
+    QString errorString() const;
+
+    /// The archive's name in the release folder and in download addresses.
+    static QString archiveName();
+    /// Packs `files` (one of them the program's executable) flat into the release archive of `releaseFolder`,
+    /// written under a temporary name and renamed into place. An empty text on success, else what went wrong.
+    static QString publish(const QString& releaseFolder, const QStringList& files);
+
+  private:
+    void accept();
+    void serve(QTcpSocket* socket, const QByteArray& method, const QByteArray& target);
+    /// The digest of the executable in the archive, lowercase hex; empty when there is none. Recomputed
+    /// only when the archive has changed.
+    QByteArray releaseDigest();
+
+    QString folder_;
+    QTcpServer* server_;
+    // The last computed digest and the archive it was computed from.
+    QByteArray digest_;
+    qint64 digestArchiveSize_ = -1;
+    QDateTime digestArchiveModified_;
+};
