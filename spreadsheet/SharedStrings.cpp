@@ -9,9 +9,13 @@ namespace {
 
 constexpr std::size_t kMaxStringUnits = 32767;
 
-std::size_t hashOf(std::string_view text)
+void prefetchAddress(const void* address)
 {
-    return std::hash<std::string_view>{}(text);
+#if defined(__GNUC__)
+    __builtin_prefetch(address);
+#else
+    (void)address;
+#endif
 }
 
 // The record being filled: where its header is in the buffer, to patch its size once it is full.
@@ -47,13 +51,28 @@ std::size_t startBytes(std::string_view text, const biff::StringShape& shape)
 
 } // namespace
 
-std::uint32_t SharedStrings::add(std::string_view text)
+std::size_t SharedStrings::hashOf(std::string_view text)
+{
+    return std::hash<std::string_view>{}(text);
+}
+
+void SharedStrings::prefetch(std::size_t hash, int step) const
+{
+    const std::uint32_t* slot = &slots_[hash & (slots_.size() - 1)];
+    if (step == 0)
+        prefetchAddress(slot);
+    else if (*slot != 0)
+        prefetchAddress(step == 1 ? static_cast<const void*>(&strings_[*slot - 1])
+                                  : strings_[*slot - 1].data());
+}
+
+std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash)
 {
     ++references_;
     if ((strings_.size() + 1) * 2 > slots_.size())
         grow();
     const std::size_t mask = slots_.size() - 1;
-    for (std::size_t slot = hashOf(text) & mask;; slot = (slot + 1) & mask) {
+    for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
         const std::uint32_t entry = slots_[slot];
         if (entry == 0) {
             strings_.push_back(text);
@@ -67,7 +86,7 @@ std::uint32_t SharedStrings::add(std::string_view text)
 
 void SharedStrings::grow()
 {
-    std::vector<std::uint32_t> slots(slots_.empty() ? 1024 : slots_.size() * 2, 0);
+    std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
     const std::size_t mask = slots.size() - 1;
     for (std::size_t i = 0; i < strings_.size(); ++i) {
         std::size_t slot = hashOf(strings_[i]) & mask;

@@ -14,8 +14,16 @@ namespace spreadsheet {
 class SharedStrings
 {
 public:
-    /// Number of the text, adding it when it is new.
-    std::uint32_t add(std::string_view text);
+    SharedStrings() : slots_(1024, 0) {}
+
+    static std::size_t hashOf(std::string_view text);
+    /// Number of the text, adding it when it is new; `hash` is hashOf(text).
+    std::uint32_t add(std::string_view text, std::size_t hash);
+    std::uint32_t add(std::string_view text) { return add(text, hashOf(text)); }
+    /// Starts loading, without waiting for it, what a lookup of the hash reads at step 0 (its slot), 1 (the
+    /// string that the slot names) or 2 (that string's text). Lookups of many strings wait for memory at
+    /// each step; taking the steps for all of them in turn lets the waits overlap.
+    void prefetch(std::size_t hash, int step) const;
 
     std::size_t size() const { return strings_.size(); }
     std::string_view at(std::size_t index) const { return strings_[index]; }

@@ -122,38 +122,53 @@ std::size_t blockCount(const biff::CellExtent& extent)
     return (extent.endRow - extent.firstRow + kRowsPerBlock - 1) / kRowsPerBlock;
 }
 
-// Numbers and dates get a number record, everything else the shared string.
-void writeCell(std::string& out, std::uint16_t row, std::uint16_t column, std::string_view text,
-               bool textColumn, SharedStrings& strings)
+// A non-empty cell of a row block, typed, to be written.
+struct BlockCell
 {
-    if (!textColumn) {
-        const TypedValue value = typeField(text);
-        CellStyle style;
-        switch (value.kind) {
-        case ValueKind::Number:
-            style = kStyleGeneral;
-            break;
-        case ValueKind::Date:
-            style = kStyleDate;
-            break;
-        case ValueKind::DateTimeMinutes:
-            style = kStyleDateTimeMinutes;
-            break;
-        case ValueKind::DateTimeSeconds:
-            style = kStyleDateTimeSeconds;
-            break;
-        default:
-            biff::writeLabelSst(out, row, column, xfOf(kStyleGeneral), strings.add(text));
-            return;
-        }
-        std::uint32_t rk;
-        if (biff::rkValue(value.number, rk))
-            biff::writeRk(out, row, column, xfOf(style), rk);
-        else
-            biff::writeNumber(out, row, column, xfOf(style), value.number);
-        return;
+    std::string_view text; // a string cell's text, and its hash
+    std::size_t hash;
+    double number;
+    std::uint16_t column;
+    std::uint16_t xf;
+    bool isString;
+};
+
+// Numbers and dates get a number record; everything else, and everything in a text column, the shared
+// string.
+BlockCell typeCell(std::string_view text, std::uint16_t column, bool textColumn)
+{
+    BlockCell cell{text, 0, 0, column, xfOf(textColumn ? kStyleText : kStyleGeneral), false};
+    const TypedValue value = textColumn ? TypedValue{ValueKind::Text, 0} : typeField(text);
+    switch (value.kind) {
+    case ValueKind::Number:
+        break;
+    case ValueKind::Date:
+        cell.xf = xfOf(kStyleDate);
+        break;
+    case ValueKind::DateTimeMinutes:
+        cell.xf = xfOf(kStyleDateTimeMinutes);
+        break;
+    case ValueKind::DateTimeSeconds:
+        cell.xf = xfOf(kStyleDateTimeSeconds);
+        break;
+    default:
+        cell.isString = true;
+        cell.hash = SharedStrings::hashOf(text);
+        return cell;
     }
-    biff::writeLabelSst(out, row, column, xfOf(kStyleText), strings.add(text));
+    cell.number = value.number;
+    return cell;
+}
+
+void writeCell(std::string& out, std::uint16_t row, const BlockCell& cell, SharedStrings& strings)
+{
+    std::uint32_t rk;
+    if (cell.isString)
+        biff::writeLabelSst(out, row, cell.column, cell.xf, strings.add(cell.text, cell.hash));
+    else if (biff::rkValue(cell.number, rk))
+        biff::writeRk(out, row, cell.column, cell.xf, rk);
+    else
+        biff::writeNumber(out, row, cell.column, cell.xf, cell.number);
 }
 
 // Writes the substream of one sheet piece, with the DBCELL positions that `planned` holds (zeros in the
@@ -188,39 +203,54 @@ SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout
     biff::writeDimensions(out, extent);
 
     // Row blocks of 32 rows from the first row with data: the ROW records of the rows with data, their
-    // cells, and a DBCELL record that says where each row's cells start.
+    // cells, and a DBCELL record that says where each row's cells start. A block's cells are typed first,
+    // so that the lookups of its strings can overlap their waits for memory.
     struct Span
     {
         std::uint16_t row, first, end;
+        std::size_t cellsEnd; // in blockCells
     };
     Span spans[kRowsPerBlock];
+    std::vector<BlockCell> blockCells;
     std::vector<std::uint16_t> cellOffsets;
     for (std::uint32_t blockStart = extent.firstRow; blockStart < extent.endRow;
          blockStart += kRowsPerBlock) {
         const std::uint32_t blockEnd = std::min(blockStart + kRowsPerBlock, extent.endRow);
         std::size_t rows = 0;
+        blockCells.clear();
         for (std::uint32_t r = blockStart; r < blockEnd; ++r) {
             Span& span = spans[rows];
             span.row = static_cast<std::uint16_t>(r);
             rowSpan(cells, piece.firstRow + r, span.first, span.end);
-            rows += span.first < span.end;
+            if (span.first == span.end)
+                continue;
+            for (std::uint16_t column = span.first; column < span.end; ++column) {
+                const std::string_view text = cells.cell(piece.firstRow + r, column);
+                if (!text.empty())
+                    blockCells.push_back(typeCell(text, column, sheet.columnIsText(column)));
+            }
+            span.cellsEnd = blockCells.size();
+            ++rows;
         }
+        for (int step = 0; step < 3; ++step) {
+            for (const BlockCell& cell : blockCells) {
+                if (cell.isString)
+                    strings.prefetch(cell.hash, step);
+            }
+        }
+
         const std::uint64_t rowsAt = stream.position();
         for (std::size_t i = 0; i < rows; ++i)
             biff::writeRow(out, spans[i].row, spans[i].first, spans[i].end);
-
         cellOffsets.clear();
         std::uint64_t previous = rowsAt + biff::kRowRecordSize;
+        std::size_t next = 0;
         for (std::size_t i = 0; i < rows; ++i) {
             const std::uint64_t at = stream.position();
             cellOffsets.push_back(static_cast<std::uint16_t>(at - previous));
             previous = at;
-            const std::size_t row = piece.firstRow + spans[i].row;
-            for (std::uint16_t column = spans[i].first; column < spans[i].end; ++column) {
-                const std::string_view text = cells.cell(row, column);
-                if (!text.empty())
-                    writeCell(out, spans[i].row, column, text, sheet.columnIsText(column), strings);
-            }
+            for (; next < spans[i].cellsEnd; ++next)
+                writeCell(out, spans[i].row, blockCells[next], strings);
         }
         const std::uint64_t dbCellAt = stream.position();
         written.dbCells.push_back(static_cast<std::uint32_t>(dbCellAt - start));
