@@ -1,0 +1,79 @@
+#pragma once
+
+#include "platform/UrlDownload.h"
+#include "update/UpdateServers.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <string>
+
+/// The balloon a failed download shows on the tray icon: no title, the information icon, for this long.
+constexpr int kUpdateBalloonMs = 1000;
+/// Its text.
+QString updateBalloonText();
+
+/// What one update run works with.
+struct UpdateSetup
+{
+    std::string programPath;             // the executable as the program was started: the file replaced
+    std::string programDir;              // its folder, ending in a separator; empty: the current folder
+    std::string archivePath;             // where the release archive is downloaded to
+    std::array<UpdateServer, 2> servers; // the primary server, then the backup
+    int roundPauseMs = 511;              // pause before each attempt to reach a server
+    int maxRounds = 0;                   // attempts before giving up; 0: keep trying while the program runs
+    int requestTimeoutMs = 15000;        // for each version request
+    platform::DownloadLimits downloadLimits;
+};
+
+/// The program's own setup: its paths (as the entry function found them) and its update servers.
+UpdateSetup programUpdateSetup(const char* programPath, const char* programDir, const char* archivePath);
+
+/// How an update run ended.
+enum class UpdateOutcome
+{
+    UpToDate,       // the server announced this executable's digest: nothing downloaded
+    Updated,        // the executable was replaced and Signal_UpdateSuccess() emitted
+    NotReplaced,    // the archive held no executable: the old one is back in place, the archive stays
+    ArchiveRefused, // the archive was unreadable or would have unpacked outside the folder: deleted unopened
+    DownloadFailed, // the archive could not be downloaded: Signal_ShowMessage() emitted
+    NoServer,       // no server answered within maxRounds, or stop() was called
+    NoProgramFile,  // no file at programPath (started from another folder by a bare name): nothing to replace
+};
+
+/// The once-per-run version check and self-update. It lives on a thread of its own, started by the main
+/// window: the thread's started() runs startPost(). Results reach the window only through the two signals,
+/// which cross to the window's thread as queued connections; this class knows no widgets.
+class ThreadPost : public QObject
+{
+    Q_OBJECT
+
+  public:
+    explicit ThreadPost(UpdateSetup setup, QObject* parent = nullptr);
+
+    /// The whole check-and-update run, blocking the calling thread: wait, find a server that answers,
+    /// compare the announced digest with the executable's, download, unpack and swap the executable.
+    UpdateOutcome runUpdate();
+
+    /// Ends a run that is still looking for a server, at its next attempt. Safe from any thread.
+    void stop();
+
+  signals:
+    /// The executable was replaced by the new release.
+    void Signal_UpdateSuccess();
+    /// A message for the user's tray icon (title, text): shown as a balloon by the window's thread.
+    void Signal_ShowMessage(const QString& title, const QString& text);
+
+  public slots:
+    /// Runs runUpdate() once; connected to the update thread's started().
+    void startPost();
+
+  private:
+    bool findServer(std::string& reply, const UpdateServer*& chosen);
+    UpdateOutcome replaceExecutable();
+
+    const UpdateSetup setup_;
+    std::atomic<bool> stopRequested_{false};
+};
