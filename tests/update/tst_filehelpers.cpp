@@ -65,10 +65,8 @@ void TestFileHelpers::fileExists_data()
     QTest::newRow("folder with a trailing separator") << path("sub") + '/' << false;
     QTest::newRow("missing file") << path("missing") << false;
     QTest::newRow("wildcard that matches") << path("Quillmark.*") << true;
-    QTest::newRow("question mark that matches") << path("a?c") << true;
     QTest::newRow("wildcard that matches nothing") << path("*.exe") << false;
     QTest::newRow("brackets are no wildcard") << path("[x]*") << true;
-    QTest::newRow("brackets match themselves only") << path("x*") << false;
 }
 
 void TestFileHelpers::fileExists()
@@ -118,12 +116,8 @@ void TestFileHelpers::replaceLast_data()
                                    << QByteArray("_old") << QByteArray("/opt/Quillmark");
     QTest::newRow("matches do not overlap")
         << QByteArray("aaa") << 64 << QByteArray("aa") << QByteArray("X") << QByteArray("Xa");
-    QTest::newRow("longer replacement that fits")
-        << QByteArray("a.exe") << 11 << QByteArray(".exe") << QByteArray(".exe.1") << QByteArray("a.exe.1");
     QTest::newRow("result that does not fit stays unchanged")
         << QByteArray("a.exe") << 7 << QByteArray(".exe") << QByteArray(".exe.1") << QByteArray("a.exe");
-    QTest::newRow("empty text to find")
-        << QByteArray("abc") << 64 << QByteArray() << QByteArray("X") << QByteArray("abc");
 }
 
 void TestFileHelpers::replaceLast()
@@ -149,7 +143,6 @@ void TestFileHelpers::intToDecimal_data()
 
     QTest::newRow("zero") << 0 << 12 << QByteArray("0");
     QTest::newRow("negative") << -45 << 12 << QByteArray("-45");
-    QTest::newRow("largest") << INT_MAX << 12 << QByteArray("2147483647");
     QTest::newRow("smallest") << INT_MIN << 12 << QByteArray("-2147483648");
     QTest::newRow("too small a buffer") << 12345 << 5 << QByteArray();
 }
