@@ -5,6 +5,8 @@
 #include "app/UsageNotes.h"
 #include "convert/MergeObject.h"
 #include "platform/ScreenSize.h"
+#include "update/ThreadPost.h"
+#include "update/UpdateRestart.h"
 #include "ui_MainWindow.h"
 
 #include <QDir>
@@ -27,6 +29,8 @@ QString chooseFolderWithDialog(QWidget* parent)
 }
 
 } // namespace
+
+bool updateCheckStarted = false;
 
 QPoint InitialWindowPosition(const QSize& screen, const QSize& window)
 {
@@ -59,8 +63,7 @@ MainWindow::MainWindow(QWidget* parent)
     normalHeight = 420;
     resize(normalWidth, normalHeight);
 
-    // The once-per-run update check starts here, after the settings are read and before the controls
-    // are filled.
+    startUpdateCheck();
 
     restoreSettings();
 
@@ -76,6 +79,39 @@ MainWindow::~MainWindow()
     if (convertThread)
         convertThread->requestInterruption();
     disposeWorker();
+    if (updateWorker)
+        updateWorker->stop(); // a check still looking for a server gives up; nothing waits for it
+}
+
+// Once per run, after the settings are read and before the controls are filled: the version check and
+// self-update on a thread of its own. Its results come back as queued signals: the success, and the
+// balloon of a failed download.
+void MainWindow::startUpdateCheck()
+{
+    if (updateCheckStarted)
+        return;
+    updateCheckStarted = true;
+    // Without parents and never deleted: the program does not wait for the update when it ends.
+    updateThread = new QThread;
+    updateWorker = new ThreadPost(
+        programUpdateSetup(g_AppPaths.programPath, g_AppPaths.programDir, g_AppPaths.updateArchivePath));
+    updateWorker->moveToThread(updateThread);
+    connect(updateThread, &QThread::started, updateWorker, &ThreadPost::startPost);
+    connect(updateWorker, &ThreadPost::Signal_UpdateSuccess, this, &MainWindow::on_Signal_UpdateSuccess);
+    connect(updateWorker, &ThreadPost::Signal_ShowMessage, systemTray,
+            [tray = systemTray](const QString& title, const QString& text) {
+                tray->showMessage(title, text, QSystemTrayIcon::Information, kUpdateBalloonMs);
+            });
+    updateThread->start(QThread::InheritPriority);
+}
+
+void MainWindow::on_Signal_UpdateSuccess()
+{
+    // Started quietly, the program keeps running: the new executable takes effect at the next start.
+    if (!restartsAfterUpdate(g_AppPaths.firstArgument))
+        return;
+    QMessageBox::about(this, updateSuccessTitle(), updateSuccessText());
+    quitAndRestart(g_AppPaths.programPath);
 }
 
 void MainWindow::setFolderChooser(FolderChooser chooser)

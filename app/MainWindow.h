@@ -13,7 +13,12 @@ class MergeObject;
 class QLineEdit;
 class QThread;
 class SystemTray;
+class ThreadPost;
 struct ConversionOptions;
+
+/// Whether this run's update check has been started: the first window starts it, once per run. Tests set
+/// it beforehand so that no window of theirs looks for the update servers.
+extern bool updateCheckStarted;
 
 namespace Ui {
 class MainWindow;
@@ -73,6 +78,7 @@ class MainWindow : public QMainWindow
     void on_cBox_UTF8BOM_clicked();
     void on_pBtn_AutoTransform_clicked();
     void on_pBtn_MustRead_clicked();
+    void on_Signal_UpdateSuccess();
 
   private:
     void restoreSettings();
@@ -86,6 +92,7 @@ class MainWindow : public QMainWindow
     void lockForBatch(ConversionOptions& options);
     void startBatch(void (MainWindow::*request)(), void (MergeObject::*batch)());
     void disposeWorker();
+    void startUpdateCheck();
 
     std::unique_ptr<Ui::MainWindow> ui;
     int screenWidth = 0;
@@ -96,6 +103,9 @@ class MainWindow : public QMainWindow
     std::unique_ptr<QThread> convertThread;
     std::unique_ptr<MergeObject> convertWorker;
     SystemTray* systemTray = nullptr;                   // child of the window
+    // The update check's thread and worker: started once per run and never deleted while it runs.
+    QThread* updateThread = nullptr;
+    ThreadPost* updateWorker = nullptr;
     std::array<char, kSettingsTextSize> settingsText{}; // the settings file as read at start
     FolderChooser folderChooser;
 };

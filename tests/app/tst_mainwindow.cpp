@@ -176,10 +176,12 @@ void TestMainWindow::initTestCase()
         qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
             if (!message.startsWith(QLatin1String("This plugin does not support")) &&
                 !message.contains(QLatin1String("systemTrayWindowChanged")) &&
-                !message.contains(QLatin1String("on_Signal_SetButtonEnable")))
+                !message.contains(QLatin1String("on_Signal_SetButtonEnable")) &&
+                !message.contains(QLatin1String("on_Signal_UpdateSuccess")))
                 previous(type, context, message);
         });
     platform::setTextFileOpener([](const QString&) {}); // launch nothing
+    updateCheckStarted = true;                          // and ask no update server
 }
 
 void TestMainWindow::init()
