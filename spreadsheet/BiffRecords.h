@@ -66,9 +66,9 @@ struct StringShape
 };
 /// Shape of UTF-8 text; a byte that is not part of a well-formed character counts as U+FFFD.
 StringShape shapeOf(std::string_view utf8);
-/// Appends the characters of UTF-8 text in the given width, from its `skip`-th UTF-16 unit on and at
-/// most `maxUnits` units, never ending between the two halves of a surrogate pair. Returns the units
-/// written and sets `next` to the byte offset where the next unit starts.
+/// Appends the characters of UTF-8 text in the given width, at most `maxUnits` UTF-16 units and never
+/// half of a surrogate pair. Returns the units written and sets `next` to the byte offset in `utf8` of
+/// the first character not written.
 std::size_t writeCharacters(std::string& out, std::string_view utf8, bool wide, std::size_t maxUnits,
                             std::size_t& next);
 

@@ -20,6 +20,11 @@ on the next sheet):
 With --shown, EXPORT.csv is the first sheet as another program shows it
 (numbers in any notation, dates as yyyy-mm-dd[ hh:mm[:ss]]).
 
+The records that only some readers use are checked too: no record is longer
+than 8,224 bytes, each sheet entry points at its BOF record, the EXTSST index
+at the strings, and each sheet's INDEX at its DBCELL records, which point at
+their ROW records and at the first cell of each row.
+
 Exit 0 and print "ok: N rows, M cells, sheets: NAME|NAME..." when everything
 matches, else list the mismatches and exit 1.
 """
@@ -28,6 +33,7 @@ import argparse
 import csv
 import datetime
 import os
+import struct
 import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -35,6 +41,7 @@ from xlsx_roundtrip import (DELIMITER_NAMES, as_date, as_number, decode,  # noqa
                             detect_delimiter, number_shape, parse, shorten)
 
 import xlrd  # noqa: E402
+from xlrd.compdoc import CompDoc  # noqa: E402
 
 SHEET_ROWS = 65536
 DETAIL_LIMIT = 20
@@ -47,8 +54,66 @@ def serial(value):
     return days + delta.seconds / 86400.0
 
 
+def check_records(path, book):
+    """Problems of the positions and sizes in the Workbook stream."""
+    with open(path, "rb") as f:
+        stream = CompDoc(f.read()).get_named_stream("Workbook")
+    at, pos = {}, 0
+    while pos + 4 <= len(stream):
+        kind, size = struct.unpack_from("<HH", stream, pos)
+        at[pos] = (kind, size)
+        pos += 4 + size
+    problems = ["record at %d holds %d bytes" % (p, s) for p, (k, s) in at.items() if s > 8224]
+
+    def expect(position, kinds, what):
+        if at.get(position, (None,))[0] not in kinds:
+            problems.append("%s: no record of type %s at %d" % (what, kinds, position))
+            return False
+        return True
+
+    for p, (kind, size) in sorted(at.items()):
+        data = stream[p + 4:p + 4 + size]
+        if kind == 0x0085:  # BOUNDSHEET
+            expect(struct.unpack_from("<I", data)[0], (0x0809,), "sheet entry")
+        elif kind == 0x00FF:  # EXTSST
+            per_bucket = struct.unpack_from("<H", data)[0]
+            for k in range((size - 2) // 8):
+                ib, offset = struct.unpack_from("<IH", data, 2 + 8 * k)
+                if expect(ib - offset, (0x00FC, 0x003C), "EXTSST bucket %d" % k):
+                    units = struct.unpack_from("<H", stream, ib)[0]
+                    if units != len(book._sharedstrings[k * per_bucket].encode("utf-16-le")) // 2:
+                        problems.append("EXTSST bucket %d: not the start of its string" % k)
+        elif kind == 0x020B:  # INDEX
+            first, end, def_col_width = struct.unpack_from("<4xIII", data)
+            dbcells = struct.unpack_from("<%dI" % ((size - 16) // 4), data, 16)
+            expect(def_col_width, (0x0055,), "INDEX")
+            if len(dbcells) != (end - first + 31) // 32:
+                problems.append("INDEX at %d: %d row blocks for rows %d-%d" % (p, len(dbcells), first, end))
+            for dbcell in dbcells:
+                if expect(dbcell, (0x00D7,), "INDEX at %d" % p):
+                    check_block(stream, at, dbcell, problems)
+    return problems
+
+
+def check_block(stream, at, dbcell, problems):
+    size = at[dbcell][1]
+    back = struct.unpack_from("<I", stream, dbcell + 4)[0]
+    offsets = struct.unpack_from("<%dH" % ((size - 4) // 2), stream, dbcell + 8)
+    if back == 0:
+        return
+    rows = dbcell - back
+    cell = rows + 20
+    for i, offset in enumerate(offsets):
+        cell += offset
+        row_record = rows + 20 * i
+        if at.get(row_record, (None,))[0] != 0x0208 or cell not in at or \
+                stream[cell + 4:cell + 6] != stream[row_record + 4:row_record + 6]:
+            problems.append("DBCELL at %d: row %d does not start where it says" % (dbcell, i))
+            return
+
+
 def load_cells(path):
-    book = xlrd.open_workbook(path, formatting_info=True)
+    book = xlrd.open_workbook(path, formatting_info=True, on_demand=True)  # keeps the shared strings
     cells = {}
     for index, sheet in enumerate(book.sheets()):
         for r in range(sheet.nrows):
@@ -58,7 +123,7 @@ def load_cells(path):
                     continue
                 xf = book.xf_list[sheet.cell_xf_index(r, c)]
                 cells[(index * SHEET_ROWS + r + 1, c + 1)] = (cell, book.format_map[xf.format_key].format_str)
-    return cells, [sheet.name for sheet in book.sheets()]
+    return cells, [sheet.name for sheet in book.sheets()], check_records(path, book)
 
 
 def check_cell(field, found, text_column, expect_text):
@@ -165,7 +230,7 @@ def main():
         return report(problems, len(records), compared)
 
     try:
-        cells, sheets = load_cells(args.output)
+        cells, sheets, structure = load_cells(args.output)
     except Exception as exc:  # a workbook we cannot open fails the check
         print("FAILED: cannot read %s: %s: %s" % (args.output, type(exc).__name__, exc))
         return 1
@@ -177,6 +242,7 @@ def main():
                 problems.append((r, c, problem, field, None if found is None else found[0].value))
     for (r, c), (cell, _) in sorted(cells.items()):
         problems.append((r, c, "extra cell beyond the source", None, cell.value))
+    problems += [(0, 0, problem, None, None) for problem in structure]
     return report(problems, len(records), compared, sheets)
 
 
