@@ -1,41 +1,24 @@
-// Conversion by settings: decoding of the source, the arguments the text import receives at the
-// automation boundary, the cell-by-cell import, the failure list and the early stop, on real batches.
+// Conversion by settings: decoding and staging of the source, the arguments of the text import, the
+// cell-by-cell import, the failure list and the early stop.
+
+#include "BatchWorker.h"
 
 #include "automation/AutomationServers.h"
 #include "automation/SpreadsheetDispatch.h"
-#include "convert/MergeObject.h"
 #include "convert/SettingsConversion.h"
 #include "convert/SourceDecoding.h"
 #include "convert/StatusTexts.h"
 #include "platform/TextFileOpener.h"
 
-#include <QSignalSpy>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTextCodec>
-#include <QThread>
-#include <QtTest>
 
-#include <functional>
 #include <memory>
 
 namespace {
 
-QByteArray fixtureBytes(const QString& name)
-{
-    QFile file(QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + name);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("missing fixture");
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-// Records every member call that reaches the spreadsheet application and passes it on; a hook can act
-// on the worker's thread at the moment of a call.
+// Every member call that reaches the spreadsheet application; the hook runs on the worker's thread.
 struct CallLog
 {
     QStringList members;
@@ -86,6 +69,7 @@ private:
     std::shared_ptr<CallLog> log_;
 };
 
+// The first sheet as openpyxl reads it: rows joined by "|", cells by ",", each cell as Python's repr().
 QString readBack(const QString& workbook)
 {
     QProcess python;
@@ -95,7 +79,7 @@ QString readBack(const QString& workbook)
                                  "ws = openpyxl.load_workbook(sys.argv[1]).worksheets[0]\n"
                                  "print('|'.join(','.join(repr(c.value) for c in r) for r in ws.iter_rows()))"),
                   workbook});
-    python.waitForFinished(60000);
+    python.waitForFinished(kBatchTimeout);
     return QString::fromUtf8(python.readAllStandardOutput()).trimmed();
 }
 
@@ -108,28 +92,7 @@ class TestSettingsConversion : public QObject
     QTemporaryDir dir_;
     QString source_, out_;
     std::shared_ptr<CallLog> log_;
-    QStringList opened_;
-
-    // Runs one conversion by settings on a worker thread; returns the status texts.
-    QStringList runBatch(const ConversionOptions& options)
-    {
-        g_ConversionOptions = options;
-        QThread thread;
-        MergeObject worker(QStringLiteral("tem"));
-        worker.moveToThread(&thread);
-        QStringList texts;
-        connect(&worker, &MergeObject::ShowDisposingFile, this, [&](const QString& t) { texts << t; });
-        QSignalSpy done(&worker, &MergeObject::Signal_SetButtonEnable);
-        thread.start();
-        QMetaObject::invokeMethod(&worker, &MergeObject::Transform, Qt::QueuedConnection);
-        const bool finished = done.wait(60000);
-        thread.quit();
-        thread.wait();
-        QCoreApplication::processEvents();
-        if (!finished)
-            texts << QStringLiteral("(batch did not end)");
-        return texts;
-    }
+    QStringList opened_; // text files shown to the user
 
     ConversionOptions options() const
     {
@@ -138,6 +101,12 @@ class TestSettingsConversion : public QObject
         o.SavePath = out_;
         o.FailListPath = source_ + QStringLiteral("/无法转换的文件目录.txt");
         return o;
+    }
+    // Runs one conversion by settings; returns its status texts.
+    QStringList runBatch(const ConversionOptions& options)
+    {
+        BatchWorker worker;
+        return worker.run(options, &MergeObject::Transform) ? worker.statuses : QStringList{"(no end)"};
     }
 
 private slots:
@@ -161,34 +130,30 @@ private slots:
         platform::setTextFileOpener({});
     }
 
+    // How each encoding choice reads the bytes of a source file.
     void decodesSources_data()
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<int>("choice");
         QTest::addColumn<QString>("text");
-        const auto automatic = int(SourceEncodingChoice::Automatic);
-        const auto utf16 = int(SourceEncodingChoice::Utf16);
-        const auto local = int(SourceEncodingChoice::Local8Bit);
+        const int automatic = int(SourceEncodingChoice::Automatic), utf16 = int(SourceEncodingChoice::Utf16);
+        const int local = int(SourceEncodingChoice::Local8Bit);
         const QString chinese = QStringLiteral("序号,姓名\r\n1,张三\r\n");
+        const QByteArray le = "\xFF\xFE" + QTextCodec::codecForName("UTF-16LE")->fromUnicode(chinese);
         QTest::newRow("UTF-8") << chinese.toUtf8() << automatic << chinese;
-        QTest::newRow("UTF-8 with BOM, mark dropped") << QByteArray("\xEF\xBB\xBF") + chinese.toUtf8() << automatic
+        QTest::newRow("UTF-8 with BOM, mark dropped") << "\xEF\xBB\xBF" + chinese.toUtf8() << automatic
                                                       << chinese;
         QTest::newRow("GBK") << QTextCodec::codecForName("GBK")->fromUnicode(chinese) << automatic << chinese;
-        const QByteArray le = QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char*>(chinese.utf16()),
-                                                                  chinese.size() * 2);
         QTest::newRow("UTF-16 LE with BOM, option") << le << utf16 << chinese;
         QTest::newRow("UTF-16 LE with BOM, automatic") << le << automatic << chinese;
         QTest::newRow("UTF-16 LE without BOM, option") << le.mid(2) << utf16 << chinese;
         QTest::newRow("UTF-16 LE without BOM, automatic") << le.mid(2) << automatic << chinese;
-        QTest::newRow("UTF-16 odd size: last byte paired with zero") << QByteArray("a\0b", 3) << utf16
-                                                                    << QStringLiteral("a") + QChar('b');
+        QTest::newRow("UTF-16 odd size: last byte paired with zero")
+            << QByteArray("a\0b", 3) << utf16 << QStringLiteral("a") + QChar('b');
         QTest::newRow("empty") << QByteArray() << automatic << QString();
         QTest::newRow("local 8-bit") << chinese.toLocal8Bit() << local << chinese;
-        QTest::newRow("NUL keeps the rest") << QByteArray("a\0b\n", 4) << automatic
-                                            << QString::fromUtf8("a\0b\n", 4);
-        QTest::newRow("fixture gbk.csv")
-            << fixtureBytes(QStringLiteral("gbk.csv")) << automatic
-            << QTextCodec::codecForName("GBK")->toUnicode(fixtureBytes(QStringLiteral("gbk.csv")));
+        QTest::newRow("NUL keeps the rest")
+            << QByteArray("a\0b\n", 4) << automatic << QString::fromUtf8("a\0b\n", 4);
     }
     void decodesSources()
     {
@@ -198,27 +163,24 @@ private slots:
         QCOMPARE(SourceDecoding(bytes, SourceEncodingChoice(choice)), text);
     }
 
+    // The staged file is GB18030 without a mark, so no character is lost, not even across a piece border.
     void stagingKeepsEveryCharacter()
     {
         const QString path = stagingPath(out_); // given without a trailing separator
         QCOMPARE(path, out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt"));
+        QTextCodec* gb18030 = QTextCodec::codecForName("GB18030");
         const QString text = QStringLiteral("张三,한국어,😀\r\n");
         QVERIFY(stageText(path, text));
-        QFile staged(path);
-        QVERIFY(staged.open(QIODevice::ReadOnly));
-        const QByteArray bytes = staged.readAll();
-        QVERIFY(!bytes.startsWith("\xEF\xBB\xBF"));
-        QCOMPARE(QTextCodec::codecForName("GB18030")->toUnicode(bytes), text);
+        const QByteArray bytes = readFile(path);
         QCOMPARE(bytes.left(4), QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral("张三")));
+        QCOMPARE(gb18030->toUnicode(bytes), text);
 
-        // A large text is written in pieces: an emoji across a piece border stays whole.
         const QString large = QString((1 << 20) - 1, QLatin1Char('a')) + QStringLiteral("😀b");
         QVERIFY(stageText(path, large));
-        staged.close();
-        QVERIFY(staged.open(QIODevice::ReadOnly));
-        QCOMPARE(QTextCodec::codecForName("GB18030")->toUnicode(staged.readAll()), large);
+        QCOMPARE(gb18030->toUnicode(readFile(path)), large);
     }
 
+    // The 13 arguments the text import receives: code page 936, the delimiter flags and the field info.
     void textImportArguments_data()
     {
         QTest::addColumn<bool>("setTextFormat");
@@ -226,10 +188,10 @@ private slots:
         QTest::addColumn<int>("delimiter");
         QTest::addColumn<QString>("fieldInfo");
         QTest::addColumn<QString>("flags");
-        QTest::newRow("text columns 2,3,4, comma") << true << "2,3,4" << 3 << "2:2 3:2 4:2" << "false false true false";
-        QTest::newRow("empty list") << true << "" << 1 << "1:1 2:1" << "true false false false";
-        QTest::newRow("list not asked for") << false << "2" << 2 << "1:1 2:1" << "false true false false";
-        QTest::newRow("stray comma and a word") << true << "2,,x" << 4 << "2:2 0:2 0:2" << "false false false true";
+        QTest::newRow("text columns 2,3,4, comma") << true << "2,3,4" << 3 << "2:2 3:2 4:2" << "0010";
+        QTest::newRow("empty list") << true << "" << 1 << "1:1 2:1" << "1000";
+        QTest::newRow("list not asked for") << false << "2" << 2 << "1:1 2:1" << "0100";
+        QTest::newRow("stray comma and a word") << true << "2,,x" << 4 << "2:2 0:2 0:2" << "0001";
     }
     void textImportArguments()
     {
@@ -254,10 +216,10 @@ private slots:
         QCOMPARE(a[0].toString(), out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt"));
         QCOMPARE((QVariantList{a[1], a[2], a[3], a[4], a[5], a[10], a[11]}),
                  (QVariantList{936, 1, 1, 1, true, false, 936}));
-        QStringList got;
+        QString got;
         for (int i = 6; i <= 9; ++i)
-            got << (a[i].toBool() ? QStringLiteral("true") : QStringLiteral("false"));
-        QCOMPARE(got.join(' '), flags);
+            got += a[i].toBool() ? '1' : '0';
+        QCOMPARE(got, flags);
         QStringList pairs;
         for (const QVariant& pair : a[12].toList())
             pairs << QStringLiteral("%1:%2").arg(pair.toList()[0].toInt()).arg(pair.toList()[1].toInt());
@@ -281,27 +243,19 @@ private slots:
         QCOMPARE(splitLines(text), lines);
     }
 
+    // Merged spaces through the text import; Korean, emoji and quotes kept cell by cell, and no staged
+    // file left behind.
     void importsEndToEnd()
     {
-        // Text columns keep IDs and codes; merged spaces; cell by cell keeps Korean, emoji and quotes.
-        writeFile(source_ + QStringLiteral("/ids.csv"), "id\tcode\tn\r\n110105199003071234\t00123\t7\r\n");
         writeFile(source_ + QStringLiteral("/spaces.csv"), "a   b  c\n1    2 3\n");
         writeFile(source_ + QStringLiteral("/z-korean.csv"), QStringLiteral("\"x,y\",,한국어 😀\r\n").toUtf8());
         ConversionOptions o = options();
-        o.SetTextFormat = true;
-        o.TextFormatColumns = QStringLiteral("1,2");
-        runBatch(o);
-        QCOMPARE(readBack(out_ + QStringLiteral("/ids.xlsx")), QStringLiteral("'id','code','n'|'110105199003071234','00123',7"));
-
-        o = options();
         o.vbaOpenFunFomatArg = 4;
         o.ConsecutiveDelimiter = true;
         runBatch(o);
         QCOMPARE(readBack(out_ + QStringLiteral("/spaces.xlsx")), QStringLiteral("'a','b','c'|1,2,3"));
 
-        o = options();
-        o.vbaOpenFunFomatArg = 3;
-        o.ConsecutiveDelimiter = true; // plays no part cell by cell
+        o.vbaOpenFunFomatArg = 3; // merging plays no part cell by cell
         o.SetTextFormat = true;
         o.TextFormatColumns = QStringLiteral("2");
         o.OtherLanguage = true;
@@ -312,45 +266,44 @@ private slots:
         QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt")));
     }
 
+    // Files that fail are listed in order, one path a line, and the list is opened for the user.
     void failedFilesAreListedInOrder()
     {
-        writeFile(source_ + QStringLiteral("/a.csv"), "1,2\n");
-        writeFile(source_ + QStringLiteral("/b.csv"), "1,2\n");
-        writeFile(source_ + QStringLiteral("/sub/c.csv"), "1,2\n");
+        for (const char* name : {"/a.csv", "/b.csv", "/sub/c.csv"})
+            writeFile(source_ + name, "1,2\n");
         ConversionOptions o = options();
         o.vbaOpenFunFomatArg = 3;
         o.SetTextFormat = true;
         o.TextFormatColumns = QStringLiteral("0"); // no such column: the text import fails
         const QStringList texts = runBatch(o);
-        const QString list = source_ + QStringLiteral("/无法转换的文件目录.txt");
-        QFile file(list);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(QString::fromLocal8Bit(file.readAll()),
+        QCOMPARE(QString::fromLocal8Bit(readFile(o.FailListPath)),
                  source_ + "/a.csv\n" + source_ + "/b.csv\n" + source_ + "/sub/c.csv\n");
-        QCOMPARE(opened_, QStringList{list});
+        QCOMPARE(opened_, QStringList{o.FailListPath});
         QCOMPARE(texts.last(), StatusTexts::summary(0));
         QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt")));
     }
 
+    // A source that cannot be opened for reading and writing stops the batch at once: no later file, no
+    // summary, and no failure list even though a file before it failed.
     void sourceThatCannotBeOpenedStopsTheBatch()
     {
-        writeFile(source_ + QStringLiteral("/a.csv"), "1,2\n");
-        writeFile(source_ + QStringLiteral("/b.csv"), "1,2\n");
-        writeFile(source_ + QStringLiteral("/c.csv"), "1,2\n");
-        // b.csv turns into a folder while a.csv is being imported: it is in the file list, but cannot be
-        // opened for reading and writing, whoever runs the test.
-        const QString b = source_ + QStringLiteral("/b.csv");
-        log_->hook = [b](const QByteArray& member) {
-            if (member.startsWith("OpenText") && QFileInfo(b).isFile()) {
-                QFile::remove(b);
-                QDir().mkpath(b);
+        for (const char* name : {"/a.csv", "/c.csv", "/d.csv"})
+            writeFile(source_ + name, "1,2\n");
+        writeFile(source_ + "/b.csv", readFile(QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/long_field.csv")));
+        // c.csv turns into a folder while a.csv is imported: listed, but not to be opened, even by root.
+        const QString c = source_ + QStringLiteral("/c.csv");
+        log_->hook = [c](const QByteArray& member) {
+            if (member.startsWith("OpenText") && QFileInfo(c).isFile()) {
+                QFile::remove(c);
+                QDir().mkpath(c);
             }
         };
         const QStringList texts = runBatch(options());
-        QCOMPARE(texts.mid(2), (QStringList{source_ + "/a.csv", b, StatusTexts::sourceCannotBeOpened()}));
+        QCOMPARE(texts.mid(2), (QStringList{source_ + "/a.csv", source_ + "/b.csv", c,
+                                            StatusTexts::sourceCannotBeOpened()}));
         QVERIFY(QFileInfo::exists(out_ + QStringLiteral("/a.xlsx")));
-        QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/c.xlsx")));
-        QVERIFY(!QFileInfo::exists(source_ + QStringLiteral("/无法转换的文件目录.txt")));
+        QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/d.xlsx")));
+        QVERIFY(!QFileInfo::exists(options().FailListPath));
         QVERIFY(opened_.isEmpty());
         QCOMPARE(log_->members.last(), QStringLiteral("Quit(void)"));
     }
