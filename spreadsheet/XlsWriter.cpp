@@ -171,13 +171,75 @@ void writeCell(std::string& out, std::uint16_t row, const BlockCell& cell, Share
         biff::writeNumber(out, row, cell.column, cell.xf, cell.number);
 }
 
+// Room for the cells of one row block, kept from block to block.
+struct BlockScratch
+{
+    std::vector<BlockCell> cells;
+    std::vector<std::uint16_t> cellOffsets;
+};
+
+// Writes the rows [firstRow, endRow) of a sheet piece, a row block: the ROW records of the rows with
+// data, their cells, and a DBCELL record that says where each row's cells start; returns the DBCELL
+// record's position. The cells are typed first, so that the lookups of the block's strings can overlap
+// their waits for memory.
+std::uint64_t writeRowBlock(const SheetPiece& piece, std::uint32_t firstRow, std::uint32_t endRow,
+                            SharedStrings& strings, biff::RecordStream& stream, BlockScratch& scratch)
+{
+    struct Span
+    {
+        std::uint16_t row, first, end;
+        std::size_t cellsEnd; // in scratch.cells
+    };
+    Span spans[kRowsPerBlock];
+    std::size_t rows = 0;
+    scratch.cells.clear();
+    for (std::uint32_t r = firstRow; r < endRow; ++r) {
+        Span& span = spans[rows];
+        span.row = static_cast<std::uint16_t>(r);
+        rowSpan(piece.sheet->cells, piece.firstRow + r, span.first, span.end);
+        if (span.first == span.end)
+            continue;
+        for (std::uint16_t column = span.first; column < span.end; ++column) {
+            const std::string_view text = piece.sheet->cells.cell(piece.firstRow + r, column);
+            if (!text.empty())
+                scratch.cells.push_back(typeCell(text, column, piece.sheet->columnIsText(column)));
+        }
+        span.cellsEnd = scratch.cells.size();
+        ++rows;
+    }
+    for (int step = 0; step < 3; ++step) {
+        for (const BlockCell& cell : scratch.cells) {
+            if (cell.isString)
+                strings.prefetch(cell.hash, step);
+        }
+    }
+
+    std::string& out = stream.buffer();
+    const std::uint64_t rowsAt = stream.position();
+    for (std::size_t i = 0; i < rows; ++i)
+        biff::writeRow(out, spans[i].row, spans[i].first, spans[i].end);
+    scratch.cellOffsets.clear();
+    std::uint64_t previous = rowsAt + biff::kRowRecordSize;
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < rows; ++i) {
+        const std::uint64_t at = stream.position();
+        scratch.cellOffsets.push_back(static_cast<std::uint16_t>(at - previous));
+        previous = at;
+        for (; next < spans[i].cellsEnd; ++next)
+            writeCell(out, spans[i].row, scratch.cells[next], strings);
+    }
+    const std::uint64_t dbCellAt = stream.position();
+    biff::writeDbCell(out, rows == 0 ? 0 : static_cast<std::uint32_t>(dbCellAt - rowsAt),
+                      scratch.cellOffsets);
+    return dbCellAt;
+}
+
 // Writes the substream of one sheet piece, with the DBCELL positions that `planned` holds (zeros in the
 // measuring pass) in its INDEX record, and returns where its records actually landed.
 SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout& planned,
                        SharedStrings& strings, biff::RecordStream& stream)
 {
     const Sheet& sheet = *piece.sheet;
-    const CellGrid& cells = sheet.cells;
     const biff::CellExtent& extent = planned.extent;
     const std::uint64_t start = stream.position();
     std::string& out = stream.buffer();
@@ -202,59 +264,11 @@ SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout
     }
     biff::writeDimensions(out, extent);
 
-    // Row blocks of 32 rows from the first row with data: the ROW records of the rows with data, their
-    // cells, and a DBCELL record that says where each row's cells start. A block's cells are typed first,
-    // so that the lookups of its strings can overlap their waits for memory.
-    struct Span
-    {
-        std::uint16_t row, first, end;
-        std::size_t cellsEnd; // in blockCells
-    };
-    Span spans[kRowsPerBlock];
-    std::vector<BlockCell> blockCells;
-    std::vector<std::uint16_t> cellOffsets;
-    for (std::uint32_t blockStart = extent.firstRow; blockStart < extent.endRow;
-         blockStart += kRowsPerBlock) {
-        const std::uint32_t blockEnd = std::min(blockStart + kRowsPerBlock, extent.endRow);
-        std::size_t rows = 0;
-        blockCells.clear();
-        for (std::uint32_t r = blockStart; r < blockEnd; ++r) {
-            Span& span = spans[rows];
-            span.row = static_cast<std::uint16_t>(r);
-            rowSpan(cells, piece.firstRow + r, span.first, span.end);
-            if (span.first == span.end)
-                continue;
-            for (std::uint16_t column = span.first; column < span.end; ++column) {
-                const std::string_view text = cells.cell(piece.firstRow + r, column);
-                if (!text.empty())
-                    blockCells.push_back(typeCell(text, column, sheet.columnIsText(column)));
-            }
-            span.cellsEnd = blockCells.size();
-            ++rows;
-        }
-        for (int step = 0; step < 3; ++step) {
-            for (const BlockCell& cell : blockCells) {
-                if (cell.isString)
-                    strings.prefetch(cell.hash, step);
-            }
-        }
-
-        const std::uint64_t rowsAt = stream.position();
-        for (std::size_t i = 0; i < rows; ++i)
-            biff::writeRow(out, spans[i].row, spans[i].first, spans[i].end);
-        cellOffsets.clear();
-        std::uint64_t previous = rowsAt + biff::kRowRecordSize;
-        std::size_t next = 0;
-        for (std::size_t i = 0; i < rows; ++i) {
-            const std::uint64_t at = stream.position();
-            cellOffsets.push_back(static_cast<std::uint16_t>(at - previous));
-            previous = at;
-            for (; next < spans[i].cellsEnd; ++next)
-                writeCell(out, spans[i].row, blockCells[next], strings);
-        }
-        const std::uint64_t dbCellAt = stream.position();
+    BlockScratch scratch;
+    for (std::uint32_t first = extent.firstRow; first < extent.endRow; first += kRowsPerBlock) {
+        const std::uint64_t dbCellAt = writeRowBlock(
+            piece, first, std::min(first + kRowsPerBlock, extent.endRow), strings, stream, scratch);
         written.dbCells.push_back(static_cast<std::uint32_t>(dbCellAt - start));
-        biff::writeDbCell(out, rows == 0 ? 0 : static_cast<std::uint32_t>(dbCellAt - rowsAt), cellOffsets);
         stream.flushIfFull();
     }
     biff::writeWindow2(out, selected);
