@@ -19,6 +19,9 @@ namespace {
 constexpr std::uint32_t kRowsPerBlock = 32;
 // Stream positions in the records have 32 bits, and some readers take them as signed.
 constexpr std::uint64_t kMaxStreamSize = 0x7FFFFFFF;
+// A shorter stream would go into the compound file's mini stream: Excel pads its own workbook streams to
+// this size, and some readers expect it. Readers stop at the last EOF record.
+constexpr std::uint64_t kMinStreamSize = 4096;
 // Number formats of our own, numbered from biff::kFirstCustomFormat, as in the xlsx styles.
 constexpr std::string_view kDateFormats[] = {"yyyy\\-mm\\-dd", "yyyy\\-mm\\-dd\\ hh:mm",
                                              "yyyy\\-mm\\-dd\\ hh:mm:ss"};
@@ -342,9 +345,11 @@ Status saveXls(const Workbook& workbook, const std::string& path)
                 !writeSheet(pieces[i], i == 0, layouts[i], strings, stream).sameRecordsAs(layouts[i]))
                 return changed;
         }
-        if (!stream.flush())
-            return diskFull;
-        return stream.position() == end && strings.size() == distinctStrings ? Status::success() : changed;
+        if (stream.position() != end || strings.size() != distinctStrings)
+            return changed;
+        if (end < kMinStreamSize)
+            stream.buffer().append(kMinStreamSize - end, '\0');
+        return stream.flush() ? Status::success() : diskFull;
     });
     if (!written.ok())
         return written;
