@@ -332,6 +332,7 @@ echo "(medians of $RUNS run(s); wall and peak RSS of the whole process, start-up
 echo
 echo "Ratios (medians)"
 for wl in "${WORKLOADS[@]}"; do
+  [ "$wl" != cells20k ] || continue   # our cell-by-cell import alone: no peer to compare with
   q=${WALL["$wl|quillmark|xlsx"]} f=${WALL["$wl|floor (libxlsxwriter)|xlsx"]}
   r=$(ratio "$q" "$f")
   printf '  %-7s ours / floor wall         %8s / %-8s = %5s   target <= 1.3 %s\n' \
@@ -349,6 +350,7 @@ done
 echo
 echo "Memory: our peak RSS against the budget 1.5 x CSV size + 64 MiB"
 for wl in "${WORKLOADS[@]}"; do
+  [ "$wl" != cells20k ] || continue
   src=$(wl_dir "$wl")
   # a folder is converted file by file: the budget follows its largest .csv
   maxb=$(find "$src" -type f -iname '*.csv' -printf '%s\n' | sort -n | tail -n 1)

@@ -116,7 +116,10 @@ void writeWorksheetStart(std::string& out, const SheetPiece& piece, bool selecte
 void writeColumns(std::string& out, const Sheet& sheet)
 {
     bool any = false;
-    for (std::size_t column = 0; column < sheet.columnFormats.size(); ++column) {
+    // Formats asked for past the last column of the format name no column: they are not written (the
+    // save fails anyway if a cell stands there).
+    const std::size_t columns = std::min(sheet.columnFormats.size(), kXlsxLimits.maxColumns);
+    for (std::size_t column = 0; column < columns; ++column) {
         if (!sheet.columnIsText(column))
             continue;
         if (!any)
