@@ -1,13 +1,12 @@
-// The window driven as a person drives it, by object names and real clicks: the choices it restores and
-// writes back, the folder checks, batches started from it, the tray icon, the usage notes and the quiet
-// start.
+// The window driven by object names and real clicks: the choices it restores and writes back, the folder
+// checks, batches started from it, the tray icon, the usage notes and the quiet start.
+
+#include "../convert/HookedDispatch.h"
 
 #include "app/AppPaths.h"
 #include "app/MainWindow.h"
 #include "app/SystemTray.h"
 #include "app/UsageNotes.h"
-#include "automation/AutomationServers.h"
-#include "automation/SpreadsheetDispatch.h"
 #include "convert/ConversionOptions.h"
 #include "convert/StatusTexts.h"
 #include "platform/ScreenSize.h"
@@ -48,7 +47,7 @@ QByteArray fileBytes(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-// Answers every modal box that opens while it lives, noting "title|text", so no person has to.
+// Answers every message box that opens while it lives, noting "title|text".
 class ModalBoxCloser : public QObject
 {
   public:
@@ -68,79 +67,32 @@ class ModalBoxCloser : public QObject
     QTimer timer_;
 };
 
-// The embedded spreadsheet application, held before each file it opens until the test lets it go on, so
-// that the test sees the window as it stands during a batch.
-class GatedDispatch : public Dispatch
-{
-  public:
-    GatedDispatch(std::unique_ptr<Dispatch> inner, QSemaphore* gate) : inner_(std::move(inner)), gate_(gate)
-    {
-    }
-
-    DispatchResult call(const QByteArray& member, const QVariantList& arguments) override
-    {
-        return wrap(inner_->call(member, arguments));
-    }
-    DispatchResult query(const QByteArray& member, const QVariantList& arguments) override
-    {
-        if (member.startsWith("Open"))
-            gate_->acquire();
-        return wrap(inner_->query(member, arguments));
-    }
-    DispatchResult setProperty(const QByteArray& name, const QVariant& value) override
-    {
-        return inner_->setProperty(name, value);
-    }
-    DispatchResult property(const QByteArray& name) override { return wrap(inner_->property(name)); }
-    QString source() const override { return inner_->source(); }
-
-  private:
-    DispatchResult wrap(DispatchResult result)
-    {
-        if (result.subObject)
-            result.subObject = std::make_unique<GatedDispatch>(std::move(result.subObject), gate_);
-        return result;
-    }
-
-    std::unique_ptr<Dispatch> inner_;
-    QSemaphore* gate_;
-};
-
 } // namespace
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
-  private slots:
-    void initTestCase();
-    void init();
-    void cleanup();
+    std::unique_ptr<QTemporaryDir> folder_;
+    std::unique_ptr<MainWindow> window_;
+    QString chosenFolder_; // what the folder dialog answers
+    QSemaphore gate_;
+    QList<QPointer<QThread>> batchThreads_; // the thread of each batch, as its application started
+    QList<bool> earlierThreadsGone_;        // whether the earlier batches' threads were gone by then
 
-    void placement();
-    void restoresChoices_data();
-    void restoresChoices();
-    void clicksWriteChoices_data();
-    void clicksWriteChoices();
-
-    void folderChecks_data();
-    void folderChecks();
-    void automaticBatchEndToEnd();
-    void requestBySettingsFillsTheOptions();
-
-    void trayBringsTheWindowBack_data();
-    void trayBringsTheWindowBack();
-    void endsTheProgram_data();
-    void endsTheProgram();
-    void usageNotes();
-    void quietStart_data();
-    void quietStart();
-
-  private:
     QString path(const QString& relative) const { return folder_->filePath(relative); }
     QString settingsPath() const { return path(QStringLiteral("Quillmark.qmk")); }
     // Starts the program as with `arguments` after the program path, with its files in the test folder.
-    void openWindow(const QByteArrayList& arguments = {});
+    void openWindow(const QByteArrayList& arguments = {})
+    {
+        const QByteArray program = QFile::encodeName(path(QStringLiteral("Quillmark")));
+        std::vector<const char*> argv{program.constData()};
+        for (const QByteArray& argument : arguments)
+            argv.push_back(argument.constData());
+        FillAppPaths(g_AppPaths, int(argv.size()), argv.data());
+        window_ = std::make_unique<MainWindow>();
+        window_->setFolderChooser([this](QWidget*) { return chosenFolder_; });
+    }
     template <class T = QWidget> T* child(const char* name) const
     {
         T* found = window_->findChild<T*>(QLatin1String(name));
@@ -155,446 +107,399 @@ class TestMainWindow : public QObject
     {
         return !child("pBtn_AutoTransform")->isEnabled() && !child("pBtn_Transform")->isEnabled();
     }
-    // 940 × 420, unless the contents need more: a large desktop font (the offscreen platform's 12 points,
-    // say) widens the window rather than clipping a text.
+    // 940 × 420, unless a large desktop font makes the contents need more.
     QSize normalSize() const { return QSize(940, 420).expandedTo(window_->minimumSize()); }
-    QString shownChoices() const;
-
-    std::unique_ptr<QTemporaryDir> folder_;
-    std::unique_ptr<MainWindow> window_;
-    QString chosenFolder_; // what the folder dialog answers
-    QSemaphore gate_;
-    QList<QPointer<QThread>> batchThreads_; // the thread of each batch, as its application started
-    QList<bool> earlierThreadsGone_;        // whether the earlier batches' threads were gone by then
-};
-
-void TestMainWindow::initTestCase()
-{
-    // The offscreen platform's complaints, and connect-by-name's about the worker's end slot, which is no
-    // button's: said for every window, they would drown what matters.
-    static const QtMessageHandler previous =
-        qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& message) {
-            if (!message.startsWith(QLatin1String("This plugin does not support")) &&
-                !message.contains(QLatin1String("systemTrayWindowChanged")) &&
-                !message.contains(QLatin1String("on_Signal_SetButtonEnable")) &&
-                !message.contains(QLatin1String("on_Signal_UpdateSuccess")))
-                previous(type, context, message);
-        });
-    platform::setTextFileOpener([](const QString&) {}); // launch nothing
-    updateCheckStarted = true;                          // and ask no update server
-}
-
-void TestMainWindow::init()
-{
-    folder_ = std::make_unique<QTemporaryDir>();
-    QVERIFY(folder_->isValid());
-    g_ConversionOptions = ConversionOptions();
-    chosenFolder_.clear();
-    batchThreads_.clear();
-    earlierThreadsGone_.clear();
-    AutomationServers::registerServer(QStringLiteral("Excel.Application"), [this] {
-        bool gone = true; // runs on the batch's own thread
-        for (const QPointer<QThread>& earlier : batchThreads_)
-            gone = gone && earlier.isNull();
-        earlierThreadsGone_ << gone;
-        batchThreads_ << QThread::currentThread();
-        return std::make_unique<GatedDispatch>(createSpreadsheetApplication(), &gate_);
-    });
-    gate_.release(1000); // open unless a test holds it
-}
-
-void TestMainWindow::cleanup()
-{
-    gate_.release(1000); // a batch held by a failed test must end: the window waits for it
-    window_.reset();
-    gate_.acquire(gate_.available());
-    AutomationServers::restoreDefaults();
-}
-
-void TestMainWindow::openWindow(const QByteArrayList& arguments)
-{
-    const QByteArray program = QFile::encodeName(path(QStringLiteral("Quillmark")));
-    std::vector<const char*> argv{program.constData()};
-    for (const QByteArray& argument : arguments)
-        argv.push_back(argument.constData());
-    FillAppPaths(g_AppPaths, int(argv.size()), argv.data());
-    window_ = std::make_unique<MainWindow>();
-    window_->setFolderChooser([this](QWidget*) { return chosenFolder_; });
-}
-
-// The remembered choices as the window shows them: "source | output | where | format | delimiter".
-QString TestMainWindow::shownChoices() const
-{
-    QStringList shown{child<QLineEdit>("lEdt_SourcePath")->text(), child<QLineEdit>("lEdt_SavePath")->text()};
-    const bool outputLocked = !child("pBtn_SavePath")->isEnabled() && !child("lEdt_SavePath")->isEnabled();
-    shown << (child<QCheckBox>("cBox_SaveToQuondamPath")->isChecked() ? "next to source" : "to output") +
-                 QString(outputLocked ? " (locked)" : "");
-    for (const char* name :
-         {"rBtn_xlsx", "rBtn_xls", "rBtn_Tabs", "rBtn_Semicolon", "rBtn_Comma", "rBtn_Space"}) {
-        if (child<QRadioButton>(name)->isChecked())
-            shown << QString::fromLatin1(name);
+    // The remembered choices as the window shows them: "source | output | where | format | delimiter".
+    QString shownChoices() const
+    {
+        QStringList shown{child<QLineEdit>("lEdt_SourcePath")->text(),
+                          child<QLineEdit>("lEdt_SavePath")->text()};
+        const bool outputLocked = !child("pBtn_SavePath")->isEnabled() && !child("lEdt_SavePath")->isEnabled();
+        shown << (child<QCheckBox>("cBox_SaveToQuondamPath")->isChecked() ? "next to source" : "to output") +
+                     QString(outputLocked ? " (locked)" : "");
+        for (const char* name :
+             {"rBtn_xlsx", "rBtn_xls", "rBtn_Tabs", "rBtn_Semicolon", "rBtn_Comma", "rBtn_Space"}) {
+            if (child<QRadioButton>(name)->isChecked())
+                shown << QString::fromLatin1(name);
+        }
+        return shown.join(QStringLiteral(" | "));
     }
-    return shown.join(QStringLiteral(" | "));
-}
 
-void TestMainWindow::placement()
-{
-    QCOMPARE(InitialWindowPosition(QSize(1920, 1080), QSize(940, 520)), QPoint(490, 186));
-    QCOMPARE(InitialWindowPosition(QSize(800, 600), QSize(940, 520)), QPoint(-70, 26));
-    QCOMPARE(InitialWindowPosition(QSize(801, 519), QSize(940, 520)), QPoint(-69, 0)); // toward zero
-
-    // The window itself, on whatever screen this is: placed with the form's height, then 420 high.
-    openWindow();
-    const platform::ScreenSize screen = platform::primaryScreenSize();
-    QCOMPARE(window_->pos(), InitialWindowPosition(QSize(screen.width, screen.height), QSize(940, 520)));
-    QCOMPARE(window_->size(), normalSize());
-    QCOMPARE(window_->windowTitle(), QStringLiteral("Quillmark7.0"));
-    QVERIFY(!window_->windowIcon().availableSizes().isEmpty());
-    QVERIFY(status().endsWith(QStringLiteral("【支持Office2010及以上版本、WPS专业版】")));
-}
-
-void TestMainWindow::restoresChoices_data()
-{
-    QTest::addColumn<QByteArray>("settings"); // null: no settings file
-    QTest::addColumn<QString>("shown");
-
-    QTest::newRow("no file") << QByteArray() << " |  | to output | rBtn_xlsx | rBtn_Tabs";
-    QTest::newRow("every choice") << QByteArray(
-                                         "SourcePath=/数据/源/\r\nSavePath=/out/\r\nSaveToQuondamPath=y\r\n"
-                                         "xlsxMode=n\r\nvbaOpenFunFomatArg=3\r\n")
-                                  << "/数据/源/ | /out/ | next to source (locked) | rBtn_xls | rBtn_Comma";
-    QTest::newRow("first bytes count")
-        << QByteArray("SaveToQuondamPath= yes \r\nxlsxMode=no\r\nvbaOpenFunFomatArg=24\r\n")
-        << " |  | next to source (locked) | rBtn_xls | rBtn_Semicolon";
-    QTest::newRow("case matters") << QByteArray(
-                                         "SaveToQuondamPath=Y\r\nxlsxMode=N\r\nvbaOpenFunFomatArg=4\r\n")
-                                  << " |  | to output | rBtn_xlsx | rBtn_Space";
-    QTest::newRow("unknown values") << QByteArray("xlsxMode=x\r\nvbaOpenFunFomatArg=5\r\n")
-                                    << " |  | to output | rBtn_xlsx | rBtn_Tabs";
-    QTest::newRow("last line without CR LF")
-        << QByteArray("SavePath=/out/\r\nxlsxMode=n") << " | /out/ | to output | rBtn_xlsx | rBtn_Tabs";
-}
-
-void TestMainWindow::restoresChoices()
-{
-    QFETCH(QByteArray, settings);
-    QFETCH(QString, shown);
-    if (!settings.isNull())
-        writeFile(settingsPath(), settings);
-    openWindow();
-    QCOMPARE(shownChoices(), shown);
-    QCOMPARE(fileBytes(settingsPath()), settings); // restoring writes nothing
-}
-
-void TestMainWindow::clicksWriteChoices_data()
-{
-    QTest::addColumn<QByteArray>("settings"); // null: no settings file
-    QTest::addColumn<QStringList>("clicks");
-    QTest::addColumn<QString>("chosenFolder");
-    QTest::addColumn<QByteArray>("expected");
-
-    const QByteArray folders = "SourcePath=/a/\r\nSavePath=/b/\r\n";
-    QTest::newRow("no file, none made")
-        << QByteArray() << QStringList{"rBtn_xls", "cBox_SaveToQuondamPath"} << "" << QByteArray();
-    QTest::newRow("empty file") << QByteArray("") << QStringList{"rBtn_xls"} << ""
-                                << QByteArray("\r\nxlsxMode=n\r\n");
-    QTest::newRow("over a last line without CR LF")
-        << QByteArray("xlsxMode=n") << QStringList{"rBtn_xlsx"} << "" << QByteArray("xlsxMode=y\r\n");
-    QTest::newRow("after a last line without CR LF")
-        << QByteArray("xlsxMode=n") << QStringList{"rBtn_Tabs"} << ""
-        << QByteArray("xlsxMode=n\r\nvbaOpenFunFomatArg=1\r\n");
-    QTest::newRow("semicolon") << folders << QStringList{"rBtn_Semicolon"} << ""
-                               << folders + "vbaOpenFunFomatArg=2\r\n";
-    QTest::newRow("comma") << folders << QStringList{"rBtn_Comma"} << ""
-                           << folders + "vbaOpenFunFomatArg=3\r\n";
-    QTest::newRow("space") << folders << QStringList{"rBtn_Space"} << ""
-                           << folders + "vbaOpenFunFomatArg=4\r\n";
-    QTest::newRow("save next to source, then not")
-        << folders << QStringList{"cBox_SaveToQuondamPath", "cBox_SaveToQuondamPath"} << ""
-        << folders + "SaveToQuondamPath=n\r\n";
-    QTest::newRow("options that are not remembered")
-        << folders
-        << QStringList{"cBox_ConsecutiveDelimiter", "cBox_SetTextFormat", "cBox_OtherLanguage", "cBox_UCS2"}
-        << "" << folders;
-    QTest::newRow("source folder, in place") << folders << QStringList{"pBtn_SourcePath"} << "/数据/c"
-                                             << QByteArray("SourcePath=/数据/c/\r\nSavePath=/b/\r\n");
-    QTest::newRow("output folder at the root")
-        << folders << QStringList{"pBtn_SavePath"} << "/" << QByteArray("SourcePath=/a/\r\nSavePath=//\r\n");
-    QTest::newRow("folder dialog cancelled")
-        << folders << QStringList{"pBtn_SourcePath", "pBtn_SavePath"} << "" << folders;
-}
-
-void TestMainWindow::clicksWriteChoices()
-{
-    QFETCH(QByteArray, settings);
-    QFETCH(QStringList, clicks);
-    QFETCH(QString, chosenFolder);
-    QFETCH(QByteArray, expected);
-    if (!settings.isNull())
-        writeFile(settingsPath(), settings);
-    chosenFolder_ = chosenFolder;
-
-    openWindow();
-    for (const QString& name : clicks)
-        click(qPrintable(name));
-    QCOMPARE(fileBytes(settingsPath()), expected);
-    if (!chosenFolder.isEmpty()) // the picked folder shows in its field, with a separator at the end
-        QVERIFY(shownChoices().contains(chosenFolder + "/ |"));
-}
-
-void TestMainWindow::folderChecks_data()
-{
-    QTest::addColumn<QString>("button");
-    QTest::addColumn<QString>("source"); // "folder": an existing folder, typed without its separator
-    QTest::addColumn<QString>("output");
-    QTest::addColumn<bool>("nextToSource");
-    QTest::addColumn<QString>("message"); // empty: the batch starts
-
-    const QString noSource = QStringLiteral("Message:|提取文件夹不存在!");
-    const QString noOutput = QStringLiteral("Message:|保存文件夹不存在!");
-    for (const char* button : {"pBtn_AutoTransform", "pBtn_Transform"}) {
-        const QByteArray prefix = QByteArray(button) + ": ";
-        QTest::newRow(prefix + "empty source") << button << ""
-                                               << "folder" << false << noSource;
-        QTest::newRow(prefix + "missing source") << button << "/nonexistent"
-                                                 << "folder" << false << noSource;
-        QTest::newRow(prefix + "both missing") << button << ""
-                                               << "" << false << noSource;
-        QTest::newRow(prefix + "empty output") << button << "folder"
-                                               << "" << false << noOutput;
-        QTest::newRow(prefix + "missing output") << button << "folder"
-                                                 << "/nonexistent" << false << noOutput;
-        QTest::newRow(prefix + "output unused") << button << "folder"
-                                                << "/nonexistent" << true << "";
-        QTest::newRow(prefix + "both folders") << button << "folder"
-                                               << "folder" << false << "";
+  private slots:
+    void initTestCase()
+    {
+        // Complaints of the offscreen platform, and of connect-by-name about slots that are no button's.
+        static const QtMessageHandler previous =
+            qInstallMessageHandler([](QtMsgType type, const QMessageLogContext& context, const QString& text) {
+                if (!text.startsWith(QLatin1String("This plugin does not support")) &&
+                    !text.contains(QLatin1String("systemTrayWindowChanged")) &&
+                    !text.contains(QLatin1String("on_Signal_")))
+                    previous(type, context, text);
+            });
+        platform::setTextFileOpener([](const QString&) {}); // launch nothing
+        updateCheckStarted = true;                          // and ask no update server
     }
-}
+    void init()
+    {
+        folder_ = std::make_unique<QTemporaryDir>();
+        g_ConversionOptions = ConversionOptions();
+        chosenFolder_.clear();
+        batchThreads_.clear();
+        earlierThreadsGone_.clear();
+        // The spreadsheet application waits at the gate before each file it opens.
+        registerHookedApplication(
+            [this](const QByteArray& member, const QVariantList&) {
+                if (member.startsWith("Open"))
+                    gate_.acquire();
+            },
+            [this] { // on the batch's own thread
+                bool gone = true;
+                for (const QPointer<QThread>& earlier : batchThreads_)
+                    gone = gone && earlier.isNull();
+                earlierThreadsGone_ << gone;
+                batchThreads_ << QThread::currentThread();
+            });
+        gate_.release(1000); // open unless a test holds it
+    }
+    void cleanup()
+    {
+        gate_.release(1000); // a batch held by a failed test must end: the window waits for it
+        window_.reset();
+        gate_.acquire(gate_.available());
+        AutomationServers::restoreDefaults();
+    }
 
-void TestMainWindow::folderChecks()
-{
-    QFETCH(QString, button);
-    QFETCH(QString, source);
-    QFETCH(QString, output);
-    QFETCH(bool, nextToSource);
-    QFETCH(QString, message);
-    const QString folder = path(QStringLiteral("in"));
-    QVERIFY(QDir().mkpath(folder));
-    writeFile(settingsPath(), "xlsxMode=y\r\n");
+    // Placed by the form's height, centred across and a third down, then given its normal size.
+    void placement()
+    {
+        QCOMPARE(InitialWindowPosition(QSize(1920, 1080), QSize(940, 520)), QPoint(490, 186));
+        QCOMPARE(InitialWindowPosition(QSize(801, 519), QSize(940, 520)), QPoint(-69, 0)); // toward zero
+        openWindow();
+        const platform::ScreenSize screen = platform::primaryScreenSize();
+        QCOMPARE(window_->pos(), InitialWindowPosition(QSize(screen.width, screen.height), QSize(940, 520)));
+        QCOMPARE(window_->size(), normalSize());
+        QCOMPARE(window_->windowTitle(), QStringLiteral("Quillmark7.0"));
+        QVERIFY(!window_->windowIcon().availableSizes().isEmpty());
+        QVERIFY(status().endsWith(QStringLiteral("【支持Office2010及以上版本、WPS专业版】")));
+    }
 
-    openWindow();
-    type("lEdt_SourcePath", source == "folder" ? folder : source);
-    type("lEdt_SavePath", output == "folder" ? folder : output);
-    if (nextToSource)
+    // The first byte of each remembered option decides; restoring writes nothing back.
+    void restoresChoices_data()
+    {
+        QTest::addColumn<QByteArray>("settings"); // null: no settings file
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("no file") << QByteArray() << " |  | to output | rBtn_xlsx | rBtn_Tabs";
+        QTest::newRow("every choice")
+            << QByteArray("SourcePath=/数据/源/\r\nSavePath=/out/\r\nSaveToQuondamPath=y\r\n"
+                          "xlsxMode=n\r\nvbaOpenFunFomatArg=3\r\n")
+            << "/数据/源/ | /out/ | next to source (locked) | rBtn_xls | rBtn_Comma";
+        QTest::newRow("first bytes count")
+            << QByteArray("SaveToQuondamPath= yes \r\nxlsxMode=no\r\nvbaOpenFunFomatArg=24\r\n")
+            << " |  | next to source (locked) | rBtn_xls | rBtn_Semicolon";
+        QTest::newRow("case matters")
+            << QByteArray("SaveToQuondamPath=Y\r\nxlsxMode=N\r\nvbaOpenFunFomatArg=4\r\n")
+            << " |  | to output | rBtn_xlsx | rBtn_Space";
+        QTest::newRow("unknown values") << QByteArray("xlsxMode=x\r\nvbaOpenFunFomatArg=5\r\n")
+                                        << " |  | to output | rBtn_xlsx | rBtn_Tabs";
+    }
+    void restoresChoices()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QString, shown);
+        if (!settings.isNull())
+            writeFile(settingsPath(), settings);
+        openWindow();
+        QCOMPARE(shownChoices(), shown);
+        QCOMPARE(fileBytes(settingsPath()), settings);
+    }
+
+    // Each remembered choice is written back at its click; a missing settings file is never made.
+    void clicksWriteChoices_data()
+    {
+        QTest::addColumn<QByteArray>("settings"); // null: no settings file
+        QTest::addColumn<QStringList>("clicks");
+        QTest::addColumn<QString>("chosenFolder");
+        QTest::addColumn<QByteArray>("expected");
+
+        const QByteArray folders = "SourcePath=/a/\r\nSavePath=/b/\r\n";
+        QTest::newRow("no file, none made")
+            << QByteArray() << QStringList{"rBtn_xls", "cBox_SaveToQuondamPath"} << "" << QByteArray();
+        const QList<QPair<const char*, const char*>> choices{
+            {"rBtn_xls", "xlsxMode=n"},           {"rBtn_xlsx", "xlsxMode=y"},
+            {"rBtn_Tabs", "vbaOpenFunFomatArg=1"}, {"rBtn_Semicolon", "vbaOpenFunFomatArg=2"},
+            {"rBtn_Comma", "vbaOpenFunFomatArg=3"}, {"rBtn_Space", "vbaOpenFunFomatArg=4"},
+            {"cBox_SaveToQuondamPath", "SaveToQuondamPath=y"}};
+        for (const auto& choice : choices) {
+            QTest::newRow(choice.first)
+                << folders << QStringList{choice.first} << "" << folders + choice.second + "\r\n";
+        }
+        QTest::newRow("save next to source, then not")
+            << folders << QStringList{"cBox_SaveToQuondamPath", "cBox_SaveToQuondamPath"} << ""
+            << folders + "SaveToQuondamPath=n\r\n";
+        QTest::newRow("options that are not remembered")
+            << folders
+            << QStringList{"cBox_ConsecutiveDelimiter", "cBox_SetTextFormat", "cBox_OtherLanguage", "cBox_UCS2"}
+            << "" << folders;
+        QTest::newRow("source folder, in place") << folders << QStringList{"pBtn_SourcePath"} << "/数据/c"
+                                                 << QByteArray("SourcePath=/数据/c/\r\nSavePath=/b/\r\n");
+        QTest::newRow("output folder at the root")
+            << folders << QStringList{"pBtn_SavePath"} << "/" << QByteArray("SourcePath=/a/\r\nSavePath=//\r\n");
+        QTest::newRow("folder dialog cancelled")
+            << folders << QStringList{"pBtn_SourcePath", "pBtn_SavePath"} << "" << folders;
+    }
+    void clicksWriteChoices()
+    {
+        QFETCH(QByteArray, settings);
+        QFETCH(QStringList, clicks);
+        QFETCH(QString, chosenFolder);
+        QFETCH(QByteArray, expected);
+        if (!settings.isNull())
+            writeFile(settingsPath(), settings);
+        chosenFolder_ = chosenFolder;
+        openWindow();
+        for (const QString& name : clicks)
+            click(qPrintable(name));
+        QCOMPARE(fileBytes(settingsPath()), expected);
+        if (!chosenFolder.isEmpty()) // the picked folder shows in its field, with a separator at the end
+            QVERIFY(shownChoices().contains(chosenFolder + "/ |"));
+    }
+
+    // A missing or empty folder stops either button with one message, the source folder's first; typed
+    // folders are used, not remembered.
+    void folderChecks_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("source"); // "folder": an existing folder, typed without its separator
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<bool>("nextToSource");
+        QTest::addColumn<QString>("message"); // empty: the batch starts
+
+        const QString noSource = QStringLiteral("Message:|提取文件夹不存在!");
+        const QString noOutput = QStringLiteral("Message:|保存文件夹不存在!");
+        for (const char* button : {"pBtn_AutoTransform", "pBtn_Transform"}) {
+            const QByteArray prefix = QByteArray(button) + ": ";
+            QTest::newRow(prefix + "empty source") << button << "" << "folder" << false << noSource;
+            QTest::newRow(prefix + "missing source") << button << "/none" << "folder" << false << noSource;
+            QTest::newRow(prefix + "both missing") << button << "" << "" << false << noSource;
+            QTest::newRow(prefix + "empty output") << button << "folder" << "" << false << noOutput;
+            QTest::newRow(prefix + "missing output") << button << "folder" << "/none" << false << noOutput;
+            QTest::newRow(prefix + "output unused") << button << "folder" << "/none" << true << "";
+            QTest::newRow(prefix + "both folders") << button << "folder" << "folder" << false << "";
+        }
+    }
+    void folderChecks()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, source);
+        QFETCH(QString, output);
+        QFETCH(bool, nextToSource);
+        QFETCH(QString, message);
+        const QString folder = path(QStringLiteral("in"));
+        QVERIFY(QDir().mkpath(folder));
+        writeFile(settingsPath(), "xlsxMode=y\r\n");
+        openWindow();
+        type("lEdt_SourcePath", source == "folder" ? folder : source);
+        type("lEdt_SavePath", output == "folder" ? folder : output);
+        if (nextToSource)
+            click("cBox_SaveToQuondamPath");
+        const QByteArray settings = fileBytes(settingsPath());
+        const QString notice = status();
+
+        ModalBoxCloser closer;
+        click(qPrintable(button));
+        QCOMPARE(closer.seen, message.isEmpty() ? QStringList() : QStringList{message});
+        if (message.isEmpty()) {
+            QVERIFY(batchRunning());
+            QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+            QCOMPARE(status(), StatusTexts::summary(0));
+        } else {
+            QVERIFY(child("pBtn_AutoTransform")->isEnabled() && child("pBtn_Transform")->isEnabled());
+            QCOMPARE(status(), notice);
+        }
+        QCOMPARE(fileBytes(settingsPath()), settings);
+    }
+
+    // The status line follows the worker and both buttons stay locked until the batch ends. A second batch
+    // gets a fresh worker: the first one's thread is gone before it starts, and the request reaches it alone.
+    void automaticBatchEndToEnd()
+    {
+        const QString source = path(QStringLiteral("in")), output = path(QStringLiteral("out"));
+        writeFile(source + "/a.csv", "name,amount\r\nalpha,1\r\n");
+        writeFile(source + "/年度/b.csv", "name,amount\r\nbeta,2.5\r\n");
+        QVERIFY(QDir().mkpath(output));
+        openWindow();
+        type("lEdt_SourcePath", source);
+        type("lEdt_SavePath", output);
+
+        gate_.acquire(gate_.available());
+        click("pBtn_AutoTransform");
+        QVERIFY(batchRunning());
+        QCOMPARE(status(), QString());
+        for (const QString& file : {source + "/a.csv", source + "/年度/b.csv"}) {
+            QTRY_COMPARE_WITH_TIMEOUT(status(), QDir::toNativeSeparators(file), kBatchTimeout);
+            QVERIFY(batchRunning());
+            gate_.release();
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+        QCOMPARE(status(), StatusTexts::summary(2));
+        QVERIFY(QFileInfo(output + "/年度/b.xlsx").size() > 0);
+
+        gate_.release(1000);
         click("cBox_SaveToQuondamPath");
-    const QByteArray settings = fileBytes(settingsPath());
-    const QString notice = status();
-
-    ModalBoxCloser closer;
-    click(qPrintable(button));
-    QCOMPARE(closer.seen, message.isEmpty() ? QStringList() : QStringList{message});
-    if (message.isEmpty()) {
+        click("pBtn_AutoTransform");
         QVERIFY(batchRunning());
         QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+        QCOMPARE(status(), StatusTexts::summary(2));
+        QVERIFY(QFileInfo(source + "/年度/b.xlsx").size() > 0);
+        QCOMPARE(earlierThreadsGone_, (QList<bool>{true, true}));
+    }
+
+    // The conversion by settings takes every option from the window and removes an old failure list,
+    // which the automatic conversion leaves alone.
+    void requestBySettingsFillsTheOptions()
+    {
+        const QString source = path(QStringLiteral("in")); // no .csv files: the batch has nothing to do
+        const QString failList = source + QStringLiteral("/无法转换的文件目录.txt");
+        writeFile(failList, "left by an earlier batch\r\n");
+        writeFile(settingsPath(), "xlsxMode=n\r\nvbaOpenFunFomatArg=4\r\nSaveToQuondamPath=y\r\n");
+        openWindow();
+        type("lEdt_SourcePath", source);
+        for (const char* box :
+             {"cBox_ConsecutiveDelimiter", "cBox_OtherLanguage", "cBox_UCS2", "cBox_SetTextFormat"})
+            click(box);
+        type("lEdt_SetTextFormat", QStringLiteral("2,3,4"));
+
+        click("pBtn_AutoTransform");
+        QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+        QVERIFY(QFile::exists(failList));
+
+        const ConversionOptions& options = g_ConversionOptions;
+        click("pBtn_Transform");
+        QVERIFY(batchRunning());
+        QVERIFY(!QFile::exists(failList));
+        QCOMPARE(options.FailListPath, failList);
+        QVERIFY(options.SaveToQuondamPath && !options.xlsxMode && options.vbaOpenFunFomatArg == 4);
+        QVERIFY(options.ConsecutiveDelimiter && options.OtherLanguage && options.UCS2 && !options.UTF8BOM);
+        QVERIFY(options.SetTextFormat);
+        QCOMPARE(options.TextFormatColumns, QStringLiteral("2,3,4"));
+        QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+
+        // The columns count only while their box is checked, and the two encodings exclude each other.
+        click("cBox_SetTextFormat");
+        click("cBox_UTF8BOM");
+        QVERIFY(!child("lEdt_SetTextFormat")->isEnabled() && !child<QCheckBox>("cBox_UCS2")->isChecked());
+        click("pBtn_Transform");
+        QVERIFY(!options.SetTextFormat && options.TextFormatColumns.isEmpty());
+        QVERIFY(!options.UCS2 && options.UTF8BOM);
+        QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
         QCOMPARE(status(), StatusTexts::summary(0));
-    } else {
-        QVERIFY(child("pBtn_AutoTransform")->isEnabled() && child("pBtn_Transform")->isEnabled());
-        QCOMPARE(status(), notice);
     }
-    QCOMPARE(fileBytes(settingsPath()), settings); // typed folders are used, not remembered
-}
 
-void TestMainWindow::automaticBatchEndToEnd()
-{
-    const QString source = path(QStringLiteral("in"));
-    const QString output = path(QStringLiteral("out"));
-    writeFile(source + "/a.csv", "name,amount\r\nalpha,1\r\n");
-    writeFile(source + "/年度/b.csv", "name,amount\r\nbeta,2.5\r\n");
-    QVERIFY(QDir().mkpath(output));
-    openWindow();
-    type("lEdt_SourcePath", source);
-    type("lEdt_SavePath", output);
-
-    // First batch, held at each file: the status line follows the worker, the buttons stay locked.
-    gate_.acquire(gate_.available());
-    click("pBtn_AutoTransform");
-    QVERIFY(batchRunning());
-    QCOMPARE(status(), QString());
-    QTRY_COMPARE_WITH_TIMEOUT(status(), QDir::toNativeSeparators(source + "/a.csv"), kBatchTimeout);
-    QVERIFY(batchRunning());
-    gate_.release();
-    QTRY_COMPARE_WITH_TIMEOUT(status(), QDir::toNativeSeparators(source + "/年度/b.csv"), kBatchTimeout);
-    QVERIFY(batchRunning());
-    gate_.release();
-    QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
-    QCOMPARE(status(), StatusTexts::summary(2));
-    QVERIFY(QFileInfo(output + "/a.xlsx").size() > 0);
-    QVERIFY(QFileInfo(output + "/年度/b.xlsx").size() > 0);
-
-    // Second batch on a fresh worker, the workbooks next to their sources this time. The first batch's
-    // thread is gone before the second one starts, and the request reaches the new worker alone.
-    gate_.release(1000);
-    click("cBox_SaveToQuondamPath");
-    click("pBtn_AutoTransform");
-    QVERIFY(batchRunning());
-    QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
-    QCOMPARE(status(), StatusTexts::summary(2));
-    QVERIFY(QFileInfo(source + "/a.xlsx").size() > 0);
-    QVERIFY(QFileInfo(source + "/年度/b.xlsx").size() > 0);
-    QCOMPARE(earlierThreadsGone_, (QList<bool>{true, true}));
-}
-
-void TestMainWindow::requestBySettingsFillsTheOptions()
-{
-    // A source folder without .csv files: the batch itself has nothing to do.
-    const QString source = path(QStringLiteral("in"));
-    const QString failList = source + QStringLiteral("/无法转换的文件目录.txt");
-    writeFile(failList, "left by an earlier batch\r\n");
-    writeFile(settingsPath(), "xlsxMode=n\r\nvbaOpenFunFomatArg=4\r\nSaveToQuondamPath=y\r\n");
-    openWindow();
-    type("lEdt_SourcePath", source);
-    for (const char* box :
-         {"cBox_ConsecutiveDelimiter", "cBox_OtherLanguage", "cBox_UCS2", "cBox_SetTextFormat"})
-        click(box);
-    type("lEdt_SetTextFormat", QStringLiteral("2,3,4"));
-
-    click("pBtn_AutoTransform"); // leaves an old failure list alone
-    QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
-    QVERIFY(QFile::exists(failList));
-
-    const ConversionOptions& options = g_ConversionOptions;
-    click("pBtn_Transform");
-    QVERIFY(batchRunning());
-    QVERIFY(!QFile::exists(failList));
-    QCOMPARE(options.FailListPath, failList);
-    QVERIFY(options.SaveToQuondamPath && !options.xlsxMode && options.vbaOpenFunFomatArg == 4);
-    QVERIFY(options.ConsecutiveDelimiter && options.OtherLanguage && options.UCS2 && !options.UTF8BOM);
-    QVERIFY(options.SetTextFormat);
-    QCOMPARE(options.TextFormatColumns, QStringLiteral("2,3,4"));
-    QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
-
-    // The columns count only while their box is checked, and the two encodings exclude each other.
-    click("cBox_SetTextFormat");
-    click("cBox_UTF8BOM");
-    QVERIFY(!child("lEdt_SetTextFormat")->isEnabled() && !child<QCheckBox>("cBox_UCS2")->isChecked());
-    click("pBtn_Transform");
-    QVERIFY(!options.SetTextFormat && options.TextFormatColumns.isEmpty());
-    QVERIFY(!options.UCS2 && options.UTF8BOM);
-    QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
-    QCOMPARE(status(), StatusTexts::summary(0));
-}
-
-void TestMainWindow::trayBringsTheWindowBack_data()
-{
-    QTest::addColumn<int>("reason"); // -1: the menu's first entry
-    QTest::addColumn<QString>("windowLeft");
-    QTest::addColumn<bool>("shown");
-
-    QTest::newRow("click, hidden") << int(QSystemTrayIcon::Trigger) << "hidden" << true;
-    QTest::newRow("double click, minimised") << int(QSystemTrayIcon::DoubleClick) << "minimised" << true;
-    QTest::newRow("menu entry, resized") << -1 << "resized" << true;
-    QTest::newRow("middle click, hidden") << int(QSystemTrayIcon::MiddleClick) << "hidden" << false;
-}
-
-void TestMainWindow::trayBringsTheWindowBack()
-{
-    QFETCH(int, reason);
-    QFETCH(QString, windowLeft);
-    QFETCH(bool, shown);
-
-    openWindow();
-    SystemTray* tray = window_->trayIcon();
-    QVERIFY(tray->isVisible());
-    const QList<QAction*> entries = tray->contextMenu()->actions();
-    QCOMPARE(entries.size(), 2);
-    QCOMPARE(entries[0]->text() + "," + entries[1]->text(), QStringLiteral("软件设置,退出程序"));
-
-    if (windowLeft == "hidden")
-        window_->hide();
-    else if (windowLeft == "minimised")
-        window_->showMinimized();
-    else
-        window_->resize(1300, 700);
-
-    if (reason < 0)
-        entries[0]->trigger();
-    else
-        emit tray->activated(QSystemTrayIcon::ActivationReason(reason));
-    QCOMPARE(window_->isVisible(), shown);
-    if (shown) {
-        QVERIFY(!window_->isMinimized() && !window_->isMaximized());
-        QCOMPARE(window_->size(), normalSize());
+    // A click, a double click or the menu's first entry shows the window at its normal size; a middle
+    // click does nothing.
+    void trayBringsTheWindowBack_data()
+    {
+        QTest::addColumn<int>("reason"); // -1: the menu's first entry
+        QTest::addColumn<QString>("windowLeft");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("click, hidden") << int(QSystemTrayIcon::Trigger) << "hidden" << true;
+        QTest::newRow("double click, minimised") << int(QSystemTrayIcon::DoubleClick) << "minimised" << true;
+        QTest::newRow("menu entry, resized") << -1 << "resized" << true;
+        QTest::newRow("middle click, hidden") << int(QSystemTrayIcon::MiddleClick) << "hidden" << false;
     }
-}
+    void trayBringsTheWindowBack()
+    {
+        QFETCH(int, reason);
+        QFETCH(QString, windowLeft);
+        QFETCH(bool, shown);
+        openWindow();
+        SystemTray* tray = window_->trayIcon();
+        QVERIFY(tray->isVisible());
+        const QList<QAction*> entries = tray->contextMenu()->actions();
+        QCOMPARE(entries.size(), 2);
+        QCOMPARE(entries[0]->text() + "," + entries[1]->text(), QStringLiteral("软件设置,退出程序"));
+        if (windowLeft == "hidden")
+            window_->hide();
+        else if (windowLeft == "minimised")
+            window_->showMinimized();
+        else
+            window_->resize(1300, 700);
 
-void TestMainWindow::endsTheProgram_data()
-{
-    QTest::addColumn<bool>("fromTheMenu");
-    QTest::newRow("quit entry of the tray menu") << true;
-    QTest::newRow("closing the window") << false;
-}
+        if (reason < 0)
+            entries[0]->trigger();
+        else
+            emit tray->activated(QSystemTrayIcon::ActivationReason(reason));
+        QCOMPARE(window_->isVisible(), shown);
+        if (shown) {
+            QVERIFY(!window_->isMinimized() && !window_->isMaximized());
+            QCOMPARE(window_->size(), normalSize());
+        }
+    }
 
-void TestMainWindow::endsTheProgram()
-{
-    QFETCH(bool, fromTheMenu);
-    openWindow();
-    QTimer end; // on the program's own event loop
-    end.setSingleShot(true);
-    if (fromTheMenu)
-        connect(&end, &QTimer::timeout, window_->trayIcon()->contextMenu()->actions().value(1),
-                &QAction::trigger);
-    else
-        connect(&end, &QTimer::timeout, window_.get(), &QWidget::close);
-    end.start(0);
-    QTimer failSafe;
-    failSafe.setSingleShot(true);
-    connect(&failSafe, &QTimer::timeout, [] { QCoreApplication::exit(1); });
-    failSafe.start(10000);
-    QCOMPARE(QCoreApplication::exec(), 0);
-}
+    // The tray menu's second entry and closing the window both end the event loop normally.
+    void endsTheProgram_data()
+    {
+        QTest::addColumn<bool>("fromTheMenu");
+        QTest::newRow("quit entry of the tray menu") << true;
+        QTest::newRow("closing the window") << false;
+    }
+    void endsTheProgram()
+    {
+        QFETCH(bool, fromTheMenu);
+        openWindow();
+        if (fromTheMenu)
+            QTimer::singleShot(0, window_->trayIcon()->contextMenu()->actions().value(1), &QAction::trigger);
+        else
+            QTimer::singleShot(0, window_.get(), &QWidget::close);
+        QTimer failSafe; // fail rather than hang
+        connect(&failSafe, &QTimer::timeout, [] { QCoreApplication::exit(1); });
+        failSafe.start(10000);
+        QCOMPARE(QCoreApplication::exec(), 0);
+    }
 
-void TestMainWindow::usageNotes()
-{
-    openWindow();
-    ModalBoxCloser closer;
-    click("pBtn_MustRead");
-    QCOMPARE(closer.seen.size(), 1);
-    QVERIFY(closer.seen[0].startsWith(
-        QStringLiteral("注意|<p style='font-size:16px;line-height:20px;'>1. 本软件")));
-    QVERIFY(closer.seen[0].endsWith(QStringLiteral("</p>")));
-    const QStringList notes = closer.seen[0].split(QStringLiteral("<br><br>"));
-    QCOMPARE(notes.size(), 4);
-    for (int i = 1; i < notes.size(); ++i)
-        QVERIFY2(notes[i].startsWith(QString::number(i + 1) + QStringLiteral(". ")), qPrintable(notes[i]));
-}
+    // The usage notes: one box of four numbered notes.
+    void usageNotes()
+    {
+        openWindow();
+        ModalBoxCloser closer;
+        click("pBtn_MustRead");
+        QCOMPARE(closer.seen.size(), 1);
+        QVERIFY(closer.seen[0].startsWith(
+            QStringLiteral("注意|<p style='font-size:16px;line-height:20px;'>1. 本软件")));
+        QVERIFY(closer.seen[0].endsWith(QStringLiteral("</p>")));
+        const QStringList notes = closer.seen[0].split(QStringLiteral("<br><br>"));
+        QCOMPARE(notes.size(), 4);
+        for (int i = 1; i < notes.size(); ++i)
+            QVERIFY2(notes[i].startsWith(QString::number(i + 1) + QStringLiteral(". ")), qPrintable(notes[i]));
+    }
 
-void TestMainWindow::quietStart_data()
-{
-    QTest::addColumn<QByteArrayList>("arguments");
-    QTest::addColumn<bool>("trayAvailable");
-    QTest::addColumn<bool>("shown");
-
-    QTest::newRow("no argument") << QByteArrayList() << true << true;
-    QTest::newRow("-autorun") << QByteArrayList{"-autorun"} << true << false;
-    QTest::newRow("-autorun without a notification area") << QByteArrayList{"-autorun"} << false << true;
-    QTest::newRow("capitals") << QByteArrayList{"-AUTORUN"} << true << true;
-    QTest::newRow("slash") << QByteArrayList{"/autorun"} << true << true;
-    QTest::newRow("further characters") << QByteArrayList{"-autorun2"} << true << true;
-    QTest::newRow("second argument") << QByteArrayList{"/data", "-autorun"} << true << true;
-}
-
-void TestMainWindow::quietStart()
-{
-    QFETCH(QByteArrayList, arguments);
-    QFETCH(bool, trayAvailable);
-    QFETCH(bool, shown);
-
-    openWindow(arguments);
-    QCOMPARE(ShowsWindowAtStart(g_AppPaths.firstArgument, trayAvailable), shown);
-    // This desktop has no notification area: the window shows whatever the arguments, the icon all the same.
-    QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
-    QVERIFY(window_->isVisible() && window_->trayIcon()->isVisible());
-}
+    // Only a first argument of exactly "-autorun" starts quietly, and only where a tray icon can bring
+    // the window back.
+    void quietStart_data()
+    {
+        QTest::addColumn<QByteArrayList>("arguments");
+        QTest::addColumn<bool>("trayAvailable");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("no argument") << QByteArrayList() << true << true;
+        QTest::newRow("-autorun") << QByteArrayList{"-autorun"} << true << false;
+        QTest::newRow("-autorun without a notification area") << QByteArrayList{"-autorun"} << false << true;
+        QTest::newRow("capitals") << QByteArrayList{"-AUTORUN"} << true << true;
+        QTest::newRow("slash") << QByteArrayList{"/autorun"} << true << true;
+        QTest::newRow("further characters") << QByteArrayList{"-autorun2"} << true << true;
+        QTest::newRow("second argument") << QByteArrayList{"/data", "-autorun"} << true << true;
+    }
+    void quietStart()
+    {
+        QFETCH(QByteArrayList, arguments);
+        QFETCH(bool, trayAvailable);
+        QFETCH(bool, shown);
+        openWindow(arguments);
+        QCOMPARE(ShowsWindowAtStart(g_AppPaths.firstArgument, trayAvailable), shown);
+        // This desktop has no notification area: the window shows whatever the arguments, the icon too.
+        QVERIFY(!QSystemTrayIcon::isSystemTrayAvailable());
+        QVERIFY(window_->isVisible() && window_->trayIcon()->isVisible());
+    }
+};
 
 QTEST_MAIN(TestMainWindow)
 #include "tst_mainwindow.moc"

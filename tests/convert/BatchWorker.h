@@ -12,8 +12,6 @@
 #include <QThread>
 #include <QtTest>
 
-#include <functional>
-
 constexpr int kBatchTimeout = 60000;
 
 inline void writeFile(const QString& path, const QByteArray& bytes)
@@ -61,11 +59,6 @@ class BatchWorker
             qFatal("the worker's thread did not finish");
     }
 
-    // Runs on the worker's thread at each status text, before the worker goes on.
-    void onStatus(std::function<void(const QString&)> hook)
-    {
-        QObject::connect(worker_, &MergeObject::ShowDisposingFile, worker_, hook, Qt::DirectConnection);
-    }
     void requestInterruption() { thread_.requestInterruption(); }
 
     // Runs one batch, waits for its end signal, then for the worker to go idle and every signal it sent

@@ -2,8 +2,8 @@
 // texts and end signal it sends, and files that cannot be read or saved.
 
 #include "BatchWorker.h"
+#include "HookedDispatch.h"
 
-#include "automation/AutomationServers.h"
 #include "convert/StatusTexts.h"
 
 #include <QTemporaryDir>
@@ -199,12 +199,12 @@ class TestMergeObject : public QObject
         if (QTest::currentTestFailed())
             return;
 
-        BatchWorker worker;
         if (blocker.isEmpty()) // the row whose source goes away
-            worker.onStatus([b](const QString& text) {
-                if (text == b)
+            registerHookedApplication([b](const QByteArray& member, const QVariantList& arguments) {
+                if (member.startsWith("Open") && arguments.value(0).toString() == b)
                     QFile::remove(b);
             });
+        BatchWorker worker;
         QVERIFY(worker.run(options()));
         QCOMPARE(worker.statuses, framed(source_, {"a.csv", "z.csv", "sub/b.csv"}, 2));
         QCOMPARE(worker.endSignals, 1);

@@ -2,9 +2,8 @@
 // cell-by-cell import, the failure list and the early stop.
 
 #include "BatchWorker.h"
+#include "HookedDispatch.h"
 
-#include "automation/AutomationServers.h"
-#include "automation/SpreadsheetDispatch.h"
 #include "convert/SettingsConversion.h"
 #include "convert/SourceDecoding.h"
 #include "convert/StatusTexts.h"
@@ -14,60 +13,7 @@
 #include <QTemporaryDir>
 #include <QTextCodec>
 
-#include <memory>
-
 namespace {
-
-// Every member call that reaches the spreadsheet application; the hook runs on the worker's thread.
-struct CallLog
-{
-    QStringList members;
-    QList<QVariantList> arguments;
-    std::function<void(const QByteArray&)> hook;
-};
-
-class RecordingDispatch : public Dispatch
-{
-public:
-    RecordingDispatch(std::unique_ptr<Dispatch> inner, std::shared_ptr<CallLog> log)
-        : inner_(std::move(inner)), log_(std::move(log))
-    {
-    }
-    DispatchResult call(const QByteArray& member, const QVariantList& arguments) override
-    {
-        record(member, arguments);
-        return wrap(inner_->call(member, arguments));
-    }
-    DispatchResult query(const QByteArray& member, const QVariantList& arguments) override
-    {
-        record(member, arguments);
-        return wrap(inner_->query(member, arguments));
-    }
-    DispatchResult setProperty(const QByteArray& name, const QVariant& value) override
-    {
-        record(name, {value});
-        return wrap(inner_->setProperty(name, value));
-    }
-    DispatchResult property(const QByteArray& name) override { return wrap(inner_->property(name)); }
-    QString source() const override { return inner_->source(); }
-
-private:
-    void record(const QByteArray& member, const QVariantList& arguments)
-    {
-        log_->members << QString::fromLatin1(member);
-        log_->arguments << arguments;
-        if (log_->hook)
-            log_->hook(member);
-    }
-    DispatchResult wrap(DispatchResult result)
-    {
-        if (result.subObject)
-            result.subObject = std::make_unique<RecordingDispatch>(std::move(result.subObject), log_);
-        return result;
-    }
-    std::unique_ptr<Dispatch> inner_;
-    std::shared_ptr<CallLog> log_;
-};
 
 // The first sheet as openpyxl reads it: rows joined by "|", cells by ",", each cell as Python's repr().
 QString readBack(const QString& workbook)
@@ -91,7 +37,9 @@ class TestSettingsConversion : public QObject
 
     QTemporaryDir dir_;
     QString source_, out_;
-    std::shared_ptr<CallLog> log_;
+    QStringList members_;                           // every call that reached the spreadsheet application
+    QList<QVariantList> arguments_;                 // and its arguments
+    std::function<void(const QByteArray&)> onCall_; // runs on the worker's thread at each call
     QStringList opened_; // text files shown to the user
 
     ConversionOptions options() const
@@ -116,10 +64,14 @@ private slots:
         out_ = dir_.filePath(QStringLiteral("out-%1").arg(QTest::currentTestFunction()));
         QDir().mkpath(source_);
         QDir().mkpath(out_);
-        log_ = std::make_shared<CallLog>();
-        auto log = log_;
-        AutomationServers::registerServer(QStringLiteral("Excel.Application"), [log] {
-            return std::make_unique<RecordingDispatch>(createSpreadsheetApplication(), log);
+        members_.clear();
+        arguments_.clear();
+        onCall_ = nullptr;
+        registerHookedApplication([this](const QByteArray& member, const QVariantList& arguments) {
+            members_ << QString::fromLatin1(member);
+            arguments_ << arguments;
+            if (onCall_)
+                onCall_(member);
         });
         opened_.clear();
         platform::setTextFileOpener([this](const QString& path) { opened_ << path; });
@@ -209,9 +161,9 @@ private slots:
         o.OtherLanguage = columns.isEmpty(); // without a list the text import is used all the same
         runBatch(o);
 
-        const int at = log_->members.indexOf(QRegularExpression(QStringLiteral("^OpenText\\(.*")));
+        const int at = members_.indexOf(QRegularExpression(QStringLiteral("^OpenText\\(.*")));
         QVERIFY(at >= 0);
-        const QVariantList a = log_->arguments[at];
+        const QVariantList a = arguments_[at];
         QCOMPARE(a.size(), 13);
         QCOMPARE(a[0].toString(), out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt"));
         QCOMPARE((QVariantList{a[1], a[2], a[3], a[4], a[5], a[10], a[11]}),
@@ -262,7 +214,7 @@ private slots:
         runBatch(o);
         QCOMPARE(readBack(out_ + QStringLiteral("/z-korean.xlsx")),
                  QStringLiteral("'\"x','y\"',None,'한국어 😀'")); // the empty last line holds no value
-        QVERIFY(log_->members.contains(QStringLiteral("Add")));
+        QVERIFY(members_.contains(QStringLiteral("Add")));
         QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt")));
     }
 
@@ -292,7 +244,7 @@ private slots:
         writeFile(source_ + "/b.csv", readFile(QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/long_field.csv")));
         // c.csv turns into a folder while a.csv is imported: listed, but not to be opened, even by root.
         const QString c = source_ + QStringLiteral("/c.csv");
-        log_->hook = [c](const QByteArray& member) {
+        onCall_ = [c](const QByteArray& member) {
             if (member.startsWith("OpenText") && QFileInfo(c).isFile()) {
                 QFile::remove(c);
                 QDir().mkpath(c);
@@ -305,7 +257,7 @@ private slots:
         QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/d.xlsx")));
         QVERIFY(!QFileInfo::exists(options().FailListPath));
         QVERIFY(opened_.isEmpty());
-        QCOMPARE(log_->members.last(), QStringLiteral("Quit(void)"));
+        QCOMPARE(members_.last(), QStringLiteral("Quit(void)"));
     }
 };
 
