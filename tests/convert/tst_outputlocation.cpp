@@ -1,10 +1,10 @@
-// Where a source file's workbook goes: the mirrored output folder, its name, and MakeDirPath.
+// Where a source file's workbook goes: the mirrored output folder and its name. MakeDirPath is left to
+// tst_mergeobject, whose batches make nested output folders.
 
 #include "convert/OutputLocation.h"
 
 #include <QDir>
 #include <QFileInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
 class TestOutputLocation : public QObject
@@ -72,17 +72,6 @@ private slots:
         options.xlsxMode = xlsx;
         QCOMPARE(outputFolderFor(QFileInfo(file), options), QDir::toNativeSeparators(expectedFolder));
         QCOMPARE(outputFileNameFor(QFileInfo(file), options), QDir::toNativeSeparators(expectedName));
-    }
-
-    // Missing levels are made, an existing path is left alone, and either way the path comes back unchanged.
-    void makeDirPathCreatesMissingLevels()
-    {
-        QTemporaryDir temporary;
-        const QString path = temporary.path() + QStringLiteral("/one/two/three");
-        for (int time = 0; time < 2; ++time) {
-            QCOMPARE(MakeDirPath(path), path);
-            QVERIFY(QFileInfo(path).isDir());
-        }
     }
 };
 
