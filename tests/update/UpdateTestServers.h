@@ -90,9 +90,8 @@ class RawReplyServer
             request_.append(buffer, static_cast<int>(count));
         }
         for (int i = 0; i < parts_.size(); ++i) {
-            if (i > 0)
-                std::this_thread::sleep_for(
-                    std::chrono::milliseconds(150)); // the client reads each part apart
+            if (i > 0) // the client reads each part apart
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
             send(peer, parts_[i].constData(), static_cast<size_t>(parts_[i].size()), MSG_NOSIGNAL);
         }
         // Hold the connection open until the time is up or the client has closed its end.
