@@ -224,6 +224,9 @@ class TestSelfUpdate : public QObject
         QTest::newRow("entry in the parent folder")
             << exe << Entries{{exe, kNewBuild}, {QStringLiteral("../escape.txt"), "x"}} << true
             << O::ArchiveRefused << untouched;
+        QTest::newRow("entry with an absolute path")
+            << exe << Entries{{QStringLiteral("/escape.txt"), "x"}, {exe, kNewBuild}} << true << O::ArchiveRefused
+            << untouched;
         QTest::newRow("download fails") << exe << Entries{} << true << O::DownloadFailed << untouched;
     }
     void updates()
@@ -246,6 +249,7 @@ class TestSelfUpdate : public QObject
         QCOMPARE(worker.runUpdate(), outcome);
         QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))), programFolder);
         QCOMPARE(filesIn(root.path()), QStringList()); // nothing written beside the program's folder
+        QVERIFY(!QFile::exists(QStringLiteral("/escape.txt")));
         QCOMPARE(success.count(), outcome == UpdateOutcome::Updated ? 1 : 0);
         QCOMPARE(messages.count(), outcome == UpdateOutcome::DownloadFailed ? 1 : 0);
         if (!messages.isEmpty())
