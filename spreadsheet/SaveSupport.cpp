@@ -97,6 +97,11 @@ std::vector<SheetPiece> splitIntoPieces(const Workbook& workbook, std::size_t ma
             pieces.push_back({&sheet, first, rows - first < maxRows ? rows - first : maxRows, name});
         }
     }
+    if (pieces.empty()) {
+        // A file holds at least one sheet: a workbook without any is saved with an empty one.
+        static const Sheet emptySheet{"Sheet1", CellGrid(), {}};
+        pieces.push_back({&emptySheet, 0, 0, emptySheet.name});
+    }
     return pieces;
 }
 

@@ -24,6 +24,7 @@ Status checkLimits(const Workbook& workbook, const FormatLimits& limits);
 
 /// A run of rows of one sheet that goes into one sheet of the file. Rows beyond the format's limit
 /// continue on further sheets named after the first with a number, "Data (2)", so nothing is dropped.
+/// A workbook without sheets gives one empty sheet, "Sheet1".
 struct SheetPiece
 {
     const Sheet* sheet;

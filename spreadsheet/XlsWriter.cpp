@@ -286,11 +286,7 @@ Status saveXls(const Workbook& workbook, const std::string& path)
 {
     if (Status limits = checkLimits(workbook, kXlsLimits); !limits.ok())
         return limits;
-    std::vector<SheetPiece> pieces = splitIntoPieces(workbook, kXlsLimits.maxRows);
-    Sheet emptySheet;
-    emptySheet.name = "Sheet1";
-    if (pieces.empty())
-        pieces.push_back({&emptySheet, 0, 0, emptySheet.name});
+    const std::vector<SheetPiece> pieces = splitIntoPieces(workbook, kXlsLimits.maxRows);
 
     // First pass: every sheet is laid out and its strings collected; the bytes are only counted. The
     // shared strings and the sheets' positions in the globals need to be known before any sheet.

@@ -42,11 +42,7 @@ Status saveXlsx(const Workbook& workbook, const std::string& path)
 {
     if (Status limits = checkLimits(workbook, kXlsxLimits); !limits.ok())
         return limits;
-    std::vector<SheetPiece> pieces = splitIntoPieces(workbook, kXlsxLimits.maxRows);
-    Sheet emptySheet;
-    emptySheet.name = "Sheet1";
-    if (pieces.empty())
-        pieces.push_back({&emptySheet, 0, 0, emptySheet.name});
+    const std::vector<SheetPiece> pieces = splitIntoPieces(workbook, kXlsxLimits.maxRows);
 
     TemporarySibling temporary(path);
     if (temporary.path().empty())
