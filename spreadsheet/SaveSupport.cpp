@@ -134,6 +134,17 @@ TemporarySibling::~TemporarySibling()
         std::remove(path_.c_str());
 }
 
+Status TemporarySibling::openForWriting(FileHandle& file) const
+{
+    if (path_.empty())
+        return Status::failure("cannot create a file in the folder of " + destination_);
+    file.reset(std::fopen(path_.c_str(), "wb"));
+    if (!file)
+        return Status::failure("cannot write in the folder of " + destination_);
+    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 20);
+    return Status::success();
+}
+
 Status TemporarySibling::commit()
 {
     if (path_.empty())

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "FileHandle.h"
 #include "Status.h"
 #include "Workbook.h"
 
@@ -48,6 +49,9 @@ public:
     const std::string& path() const { return path_; }
     /// Moves the temporary file onto the destination.
     Status commit();
+
+    /// Opens the temporary file for writing through a 1 MiB buffer; a failure names the destination's folder.
+    Status openForWriting(FileHandle& file) const;
 
 private:
     std::string destination_;

@@ -1,6 +1,7 @@
 #include "SpreadsheetApplication.h"
 
 #include "DelimitedText.h"
+#include "FileHandle.h"
 #include "TextDecoding.h"
 #include "XlsWriter.h"
 #include "XlsxWriter.h"
@@ -15,11 +16,6 @@
 namespace spreadsheet {
 
 namespace {
-
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 std::string baseNameOf(const std::string& path)
 {
@@ -48,7 +44,7 @@ Status readWholeFile(const std::string& path, std::string& bytes)
         return Status::failure("cannot find " + path);
     if (!std::filesystem::is_regular_file(status))
         return Status::failure(path + " is not a file");
-    std::unique_ptr<std::FILE, FileCloser> handle(std::fopen(path.c_str(), "rb"));
+    FileHandle handle(std::fopen(path.c_str(), "rb"));
     if (!handle)
         return Status::failure("cannot open " + path + ": " + std::strerror(errno));
     const std::uintmax_t size = std::filesystem::file_size(file, error);

@@ -26,11 +26,6 @@ constexpr std::uint64_t kMinStreamSize = 4096;
 constexpr std::string_view kDateFormats[] = {"yyyy\\-mm\\-dd", "yyyy\\-mm\\-dd\\ hh:mm",
                                              "yyyy\\-mm\\-dd\\ hh:mm:ss"};
 
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 std::uint16_t xfOf(CellStyle style)
 {
     return static_cast<std::uint16_t>(biff::kFirstCellXf + style);
@@ -316,12 +311,9 @@ Status saveXls(const Workbook& workbook, const std::string& path)
         return Status::failure("the workbook is too large for the Excel 97-2003 file format (2 GiB at most)");
 
     TemporarySibling temporary(path);
-    if (temporary.path().empty())
-        return Status::failure("cannot create a file in the folder of " + path);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.path().c_str(), "wb"));
-    if (!file)
-        return Status::failure("cannot write in the folder of " + path);
-    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 20);
+    FileHandle file;
+    if (Status opened = temporary.openForWriting(file); !opened.ok())
+        return opened;
 
     // Second pass: the same records, written. Every sheet must land where the first pass measured it.
     const Status written = writeCompoundFile(file.get(), path, "Workbook", [&](const StreamSink& sink) {

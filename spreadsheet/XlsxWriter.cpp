@@ -15,11 +15,6 @@ namespace spreadsheet {
 
 namespace {
 
-struct FileCloser
-{
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // A worksheet part may pass 4 GiB only when its text is large; ZIP64 is used just then, as some readers
 // still stumble on it.
 bool mayExceed4GiB(const SheetPiece& piece)
@@ -45,12 +40,9 @@ Status saveXlsx(const Workbook& workbook, const std::string& path)
     const std::vector<SheetPiece> pieces = splitIntoPieces(workbook, kXlsxLimits.maxRows);
 
     TemporarySibling temporary(path);
-    if (temporary.path().empty())
-        return Status::failure("cannot create a file in the folder of " + path);
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(temporary.path().c_str(), "wb"));
-    if (!file)
-        return Status::failure("cannot write in the folder of " + path);
-    std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 20);
+    FileHandle file;
+    if (Status opened = temporary.openForWriting(file); !opened.ok())
+        return opened;
 
     ZipWriter zip(file.get());
     std::vector<std::string> names;
