@@ -4,6 +4,7 @@
 #include "../convert/HookedDispatch.h"
 
 #include "app/AppPaths.h"
+#include "tests/TestFiles.h"
 #include "app/MainWindow.h"
 #include "app/SystemTray.h"
 #include "app/UsageNotes.h"
@@ -31,21 +32,6 @@
 namespace {
 
 constexpr int kBatchTimeout = 60000;
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-// The file's bytes; a null array when there is no file.
-QByteArray fileBytes(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Answers every message box that opens while it lives, noting "title|text".
 class ModalBoxCloser : public QObject
@@ -210,7 +196,7 @@ class TestMainWindow : public QObject
             writeFile(settingsPath(), settings);
         openWindow();
         QCOMPARE(shownChoices(), shown);
-        QCOMPARE(fileBytes(settingsPath()), settings);
+        QCOMPARE(readFile(settingsPath()), settings);
     }
 
     // Each remembered choice is written back at its click; a missing settings file is never made.
@@ -259,7 +245,7 @@ class TestMainWindow : public QObject
         openWindow();
         for (const QString& name : clicks)
             click(qPrintable(name));
-        QCOMPARE(fileBytes(settingsPath()), expected);
+        QCOMPARE(readFile(settingsPath()), expected);
         if (!chosenFolder.isEmpty()) // the picked folder shows in its field, with a separator at the end
             QVERIFY(shownChoices().contains(chosenFolder + "/ |"));
     }
@@ -302,7 +288,7 @@ class TestMainWindow : public QObject
         type("lEdt_SavePath", output == "folder" ? folder : output);
         if (nextToSource)
             click("cBox_SaveToQuondamPath");
-        const QByteArray settings = fileBytes(settingsPath());
+        const QByteArray settings = readFile(settingsPath());
         const QString notice = status();
 
         ModalBoxCloser closer;
@@ -316,7 +302,7 @@ class TestMainWindow : public QObject
             QVERIFY(child("pBtn_AutoTransform")->isEnabled() && child("pBtn_Transform")->isEnabled());
             QCOMPARE(status(), notice);
         }
-        QCOMPARE(fileBytes(settingsPath()), settings);
+        QCOMPARE(readFile(settingsPath()), settings);
     }
 
     // The status line follows the worker and both buttons stay locked until the batch ends. A second batch

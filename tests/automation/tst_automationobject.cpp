@@ -3,6 +3,7 @@
 
 #include "automation/AutomationObject.h"
 #include "automation/AutomationServers.h"
+#include "tests/TestFiles.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -15,13 +16,6 @@ namespace {
 const char* const kSaveAs = "SaveAs(const QString&, QVariant)";
 const char* const kOpenText =
     "OpenText(const QString&,int,int,int,int,bool,bool,bool,bool,bool,bool,int,QList<LongLong>)";
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
 
 // Reads cells back through an independent reader: "A1=value;B1=value" for the first sheet.
 QString readBack(const QString& workbook)

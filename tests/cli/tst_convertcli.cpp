@@ -3,6 +3,7 @@
 
 #include "cli/ConvertCommand.h"
 #include "convert/StatusTexts.h"
+#include "tests/TestFiles.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -39,21 +40,6 @@ Result runConverter(const QStringList& arguments)
     result.out = process.readAllStandardOutput();
     result.err = process.readAllStandardError();
     return result;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-void copyFixture(const QString& name, const QString& destination)
-{
-    QFile source(QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + name);
-    QVERIFY2(source.open(QIODevice::ReadOnly), qPrintable(source.fileName()));
-    writeFile(destination, source.readAll());
 }
 
 // Files below a folder with the given ending, relative and sorted.

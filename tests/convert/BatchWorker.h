@@ -4,6 +4,7 @@
 // signals reach the test thread queued, as they reach the window.
 
 #include "convert/MergeObject.h"
+#include "tests/TestFiles.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -13,20 +14,6 @@
 #include <QtTest>
 
 constexpr int kBatchTimeout = 60000;
-
-inline void writeFile(const QString& path, const QByteArray& bytes)
-{
-    QVERIFY(QDir().mkpath(QFileInfo(path).path()));
-    QFile file(path);
-    QVERIFY2(file.open(QIODevice::WriteOnly), qPrintable(path));
-    QCOMPARE(file.write(bytes), qint64(bytes.size()));
-}
-
-inline QByteArray readFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Every entry below a folder (hidden ones too, links not followed), relative and sorted.
 inline QStringList treeOf(const QString& root)

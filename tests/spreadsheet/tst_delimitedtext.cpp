@@ -1,5 +1,6 @@
 // Splitting delimited text into rows and fields, and detecting its delimiter.
 #include "spreadsheet/DelimitedText.h"
+#include "tests/TestFiles.h"
 
 #include <QtTest>
 
@@ -42,14 +43,6 @@ std::vector<ColumnImport> columnsFrom(const QByteArray& letters)
     for (char c : letters)
         columns.push_back(c == 'T' ? ColumnImport::Text : c == 'S' ? ColumnImport::Skip : ColumnImport::General);
     return columns;
-}
-
-QByteArray fixture(const char* name)
-{
-    QFile file(QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + QLatin1String(name));
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", name);
-    return file.readAll();
 }
 
 } // namespace
@@ -219,9 +212,9 @@ void TestDelimitedText::detectDelimiter_data()
         << QByteArray("a|b|c\n12\" x|\"p, q\"|r\n1|2|3\n4|5|6\n") << '|';
     QTest::newRow("single line") << QByteArray("id;name;amount") << ';';
     QTest::newRow("empty") << QByteArray() << ',';
-    QTest::newRow("semicolon.csv") << fixture("semicolon.csv") << ';';
-    QTest::newRow("tab.csv") << fixture("tab.csv") << '\t';
-    QTest::newRow("pipe.csv") << fixture("pipe.csv") << '|';
+    QTest::newRow("semicolon.csv") << fixtureBytes("semicolon.csv") << ';';
+    QTest::newRow("tab.csv") << fixtureBytes("tab.csv") << '\t';
+    QTest::newRow("pipe.csv") << fixtureBytes("pipe.csv") << '|';
 }
 
 void TestDelimitedText::detectDelimiter()

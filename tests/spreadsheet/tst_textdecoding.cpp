@@ -1,5 +1,6 @@
 // Encoding detection and decoding of text files into UTF-8, and the UTF-8 helpers.
 #include "spreadsheet/TextDecoding.h"
+#include "tests/TestFiles.h"
 
 #include <QTextCodec>
 #include <QtTest>
@@ -17,14 +18,6 @@ char* toString(TextEncoding encoding)
 } // namespace spreadsheet
 
 namespace {
-
-QByteArray fixture(const QString& name)
-{
-    QFile file(QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + name);
-    if (!file.open(QIODevice::ReadOnly))
-        qFatal("missing fixture %s", qPrintable(name));
-    return file.readAll();
-}
 
 // QString::fromUtf8(QByteArray) would stop at the first NUL.
 QString fromUtf8(const QByteArray& bytes)
@@ -69,24 +62,24 @@ void TestTextDecoding::decodesFixture_data()
     QTest::addColumn<QString>("expected"); // the whole text, decoded by Qt
     QTest::addColumn<QString>("contains"); // a piece of it, as a literal
 
-    const QByteArray plain = fixture("utf8_plain.csv");
+    const QByteArray plain = fixtureBytes("utf8_plain.csv");
     QTest::newRow("utf8_plain") << "utf8_plain.csv" << TextEncoding::Utf8 << 0 << fromUtf8(plain)
                                 << QString::fromUtf8("1,张三,北京,1234.5");
     QTest::newRow("utf8_bom") << "utf8_bom.csv" << TextEncoding::Utf8 << 3 << fromUtf8(plain)
                               << QString::fromUtf8("中文，全角逗号");
-    QTest::newRow("gbk") << "gbk.csv" << TextEncoding::Gb18030 << 0 << decoded(fixture("gbk.csv"), "GB18030")
+    QTest::newRow("gbk") << "gbk.csv" << TextEncoding::Gb18030 << 0 << decoded(fixtureBytes("gbk.csv"), "GB18030")
                          << QString::fromUtf8("3,王五,广州,金额 1234.5 元\r\n");
     QTest::newRow("utf16le_bom") << "utf16le_bom.csv" << TextEncoding::Utf16LE << 2
-                                 << decoded(fixture("utf16le_bom.csv").mid(2), "UTF-16LE")
+                                 << decoded(fixtureBytes("utf16le_bom.csv").mid(2), "UTF-16LE")
                                  << QString::fromUtf8("2,Zoë,Köln,-3\r\n");
     QTest::newRow("utf16be_bom") << "utf16be_bom.csv" << TextEncoding::Utf16BE << 2
-                                 << decoded(fixture("utf16be_bom.csv").mid(2), "UTF-16BE")
+                                 << decoded(fixtureBytes("utf16be_bom.csv").mid(2), "UTF-16BE")
                                  << QString::fromUtf8("1,张三,北京,12.5\r\n");
     QTest::newRow("utf16le_nobom") << "utf16le_nobom.csv" << TextEncoding::Utf16LE << 0
-                                   << decoded(fixture("utf16le_nobom.csv"), "UTF-16LE")
+                                   << decoded(fixtureBytes("utf16le_nobom.csv"), "UTF-16LE")
                                    << QStringLiteral("id,name,city,amount\r\n1,Alice");
     // NUL bytes here and there do not make UTF-8 look like UTF-16.
-    const QByteArray nul = fixture("nul_bytes.csv");
+    const QByteArray nul = fixtureBytes("nul_bytes.csv");
     QTest::newRow("nul_bytes") << "nul_bytes.csv" << TextEncoding::Utf8 << 0 << fromUtf8(nul)
                                << QString::fromUtf8("4,中\0文", 9);
 }
@@ -99,7 +92,7 @@ void TestTextDecoding::decodesFixture()
     QFETCH(QString, expected);
     QFETCH(QString, contains);
 
-    std::string bytes = fixture(file).toStdString();
+    std::string bytes = fixtureBytes(file).toStdString();
     const spreadsheet::DetectedEncoding detected = spreadsheet::detectEncoding(bytes);
     QCOMPARE(detected.encoding, encoding);
     QCOMPARE(int(detected.byteOrderMarkLength), markLength);

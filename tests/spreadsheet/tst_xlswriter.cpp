@@ -2,6 +2,7 @@
 // value arrives, rows past 65,536 continue on further sheets, and a save over the format's limits
 // leaves the destination as it was.
 #include "XlsxInspection.h"
+#include "tests/TestFiles.h"
 
 #include "spreadsheet/SpreadsheetApplication.h"
 
@@ -12,27 +13,10 @@ using spreadsheet::Status;
 
 namespace {
 
-QString fixturePath(const QString& name)
-{
-    return QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + name;
-}
-
 QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
                                   QDir::Name);
-}
-
-QByteArray contentsOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray repeated(const char32_t c, int times)
@@ -93,15 +77,8 @@ class TestXlsWriter : public QObject
 void TestXlsWriter::roundTripsFixture_data()
 {
     QTest::addColumn<QString>("file");
-
-    const QStringList files = QDir(fixturePath(QString())).entryList({QStringLiteral("*.csv")}, QDir::Files);
-    if (files.size() < 20)
-        qFatal("expected the CSV fixtures in %s", qPrintable(fixturePath(QString())));
-    for (const QString& file : files) {
-        // Garbage has no expected cells, and a cell of long_field.csv is beyond the format's limit.
-        if (file != QLatin1String("binary_garbage.csv") && file != QLatin1String("long_field.csv"))
-            QTest::newRow(qPrintable(file)) << file;
-    }
+    for (const QString& file : roundTripFixtures())
+        QTest::newRow(qPrintable(file)) << file;
 }
 
 void TestXlsWriter::roundTripsFixture()
@@ -145,7 +122,7 @@ void TestXlsWriter::roundTripsGenerated()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString source = dir.filePath(QStringLiteral("data.csv"));
-    QVERIFY(writeFile(source, csv));
+    writeFile(source, csv);
     const QString output = dir.filePath(QStringLiteral("data.xls"));
 
     const Status saved = convert(source, output, textColumns);
@@ -178,7 +155,7 @@ void TestXlsWriter::refusesOverLimits()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString source = dir.filePath(QStringLiteral("over.csv"));
-    QVERIFY(writeFile(source, csv));
+    writeFile(source, csv);
     const QString folder = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkdir(folder));
     const QString output = folder + QStringLiteral("/over.xls");
@@ -191,10 +168,10 @@ void TestXlsWriter::refusesOverLimits()
 
     // ...and an existing file keeps every byte.
     const QByteArray previous("\xD0\xCF\x11\xE0 an earlier workbook\n");
-    QVERIFY(writeFile(output, previous));
+    writeFile(output, previous);
     saved = convert(source, output);
     QVERIFY(!saved.ok());
-    QCOMPARE(contentsOf(output), previous);
+    QCOMPARE(readFile(output), previous);
     QCOMPARE(entriesOf(folder), QStringList{QStringLiteral("over.xls")});
 }
 
@@ -206,7 +183,7 @@ void TestXlsWriter::readsInLibreOffice()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString source = dir.filePath(QStringLiteral("data.csv"));
-    QVERIFY(writeFile(source, mixedRows(3000, 3000)));
+    writeFile(source, mixedRows(3000, 3000));
     const QString output = dir.filePath(QStringLiteral("data.xls"));
     const Status saved = convert(source, output);
     QVERIFY2(saved.ok(), saved.message().c_str());

@@ -1,6 +1,7 @@
 // Saving workbooks as .xlsx, read back by independent tools: what arrives, and that a failed save
 // leaves the destination as it was.
 #include "XlsxInspection.h"
+#include "tests/TestFiles.h"
 
 #include "spreadsheet/SaveSupport.h"
 #include "spreadsheet/SpreadsheetApplication.h"
@@ -17,27 +18,10 @@ using spreadsheet::Workbook;
 
 namespace {
 
-QString fixturePath(const QString& name)
-{
-    return QStringLiteral(QUILLMARK_TEST_DATA_DIR "/csv/") + name;
-}
-
 // Everything in a folder, hidden files (such as a temporary sibling) included.
 QStringList entriesOf(const QString& folder)
 {
     return QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::Name);
-}
-
-QByteArray contentsOf(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes)
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 QByteArray fromUcs4(char32_t c, int times)
@@ -81,15 +65,8 @@ private slots:
 void TestXlsxWriter::roundTripsFixture_data()
 {
     QTest::addColumn<QString>("file");
-
-    const QStringList files = QDir(fixturePath(QString())).entryList({QStringLiteral("*.csv")}, QDir::Files);
-    if (files.size() < 20)
-        qFatal("expected the CSV fixtures in %s", qPrintable(fixturePath(QString())));
-    for (const QString& file : files) {
-        // Garbage has no expected cells, and a cell of long_field.csv is beyond the format's limit.
-        if (file != QLatin1String("binary_garbage.csv") && file != QLatin1String("long_field.csv"))
-            QTest::newRow(qPrintable(file)) << file;
-    }
+    for (const QString& file : roundTripFixtures())
+        QTest::newRow(qPrintable(file)) << file;
 }
 
 void TestXlsxWriter::roundTripsFixture()
@@ -151,7 +128,7 @@ void TestXlsxWriter::acceptsAtLimits()
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
     const QString source = dir.filePath(QStringLiteral("limits.csv"));
-    QVERIFY(writeFile(source, csv));
+    writeFile(source, csv);
 
     SpreadsheetApplication app;
     SpreadsheetApplication::WorkbookId id;
@@ -187,7 +164,7 @@ void TestXlsxWriter::refusesOverLimits()
     QString source = fixture.isEmpty() ? QString() : fixturePath(fixture);
     if (source.isEmpty()) {
         source = dir.filePath(QStringLiteral("over.csv"));
-        QVERIFY(writeFile(source, csv));
+        writeFile(source, csv);
     }
     const QString folder = dir.filePath(QStringLiteral("out"));
     QVERIFY(QDir().mkdir(folder));
@@ -207,10 +184,10 @@ void TestXlsxWriter::refusesOverLimits()
 
     // ...and an existing file keeps every byte.
     const QByteArray previous("PK\x03\x04 an earlier workbook\n");
-    QVERIFY(writeFile(output, previous));
+    writeFile(output, previous);
     saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
     QVERIFY(!saved.ok());
-    QCOMPARE(contentsOf(output), previous);
+    QCOMPARE(readFile(output), previous);
     QCOMPARE(entriesOf(folder), QStringList{QStringLiteral("over.xlsx")});
 }
 
@@ -233,7 +210,7 @@ void TestXlsxWriter::failsInUnwritableFolder()
     const QString folder = dir.filePath(QStringLiteral("folder"));
     const QByteArray plain("not a folder\n");
     if (folderIsFile)
-        QVERIFY(writeFile(folder, plain));
+        writeFile(folder, plain);
     else
         QVERIFY(QDir().mkdir(folder));
 
@@ -253,7 +230,7 @@ void TestXlsxWriter::failsInUnwritableFolder()
     QVERIFY(!saved.ok());
     QVERIFY(!saved.message().empty());
     if (folderIsFile) {
-        QCOMPARE(contentsOf(folder), plain);
+        QCOMPARE(readFile(folder), plain);
         QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("folder")});
     } else {
         QCOMPARE(entriesOf(folder), QStringList());
@@ -267,7 +244,7 @@ void TestXlsxWriter::replacesOnlyWithoutAlerts()
     const QString source = fixturePath(QStringLiteral("utf8_plain.csv"));
     const QString output = dir.filePath(QStringLiteral("plain.xlsx"));
     const QByteArray previous("an earlier file\n");
-    QVERIFY(writeFile(output, previous));
+    writeFile(output, previous);
 
     SpreadsheetApplication app;
     SpreadsheetApplication::WorkbookId id;
@@ -276,7 +253,7 @@ void TestXlsxWriter::replacesOnlyWithoutAlerts()
     app.displayAlerts = true;
     Status saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
     QVERIFY(!saved.ok());
-    QCOMPARE(contentsOf(output), previous);
+    QCOMPARE(readFile(output), previous);
 
     app.displayAlerts = false;
     saved = app.saveAs(id, output.toStdString(), spreadsheet::kFileFormatXlsx);
@@ -312,10 +289,10 @@ void TestXlsxWriter::refusesOtherFormats()
     QCOMPARE(entriesOf(dir.path()), QStringList());
 
     const QByteArray previous("an earlier file\n");
-    QVERIFY(writeFile(output, previous));
+    writeFile(output, previous);
     saved = app.saveAs(id, output.toStdString(), format);
     QVERIFY(!saved.ok());
-    QCOMPARE(contentsOf(output), previous);
+    QCOMPARE(readFile(output), previous);
     QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("book.xls")});
 }
 

@@ -38,7 +38,7 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xlsx_roundtrip import (DELIMITER_NAMES, as_date, as_number, decode,  # noqa: E402
-                            detect_delimiter, number_shape, parse, shorten)
+                            detect_delimiter, number_shape, parse, shorten, text_cell_problem)
 
 import xlrd  # noqa: E402
 from xlrd.compdoc import CompDoc  # noqa: E402
@@ -137,12 +137,7 @@ def check_cell(field, found, text_column, expect_text):
     if cell.ctype == xlrd.XL_CELL_TEXT:
         if cell.value != field:
             return "string differs"
-        if text_column or field.startswith("="):
-            return None
-        if as_number(field) is not None:
-            return "stored as text, expected a number"
-        date = as_date(field)
-        return "stored as text, expected a date" if date and date[1] else None
+        return text_cell_problem(field, text_column)
     if text_column:
         return "expected text in this column"
     shape = number_shape(field)

@@ -199,6 +199,16 @@ def as_date(field):
 
 # ---------------------------------------------------------------- workbook side
 
+
+def text_cell_problem(field, text_column):
+    """Why a field stored as text should have been a number or a date; None when text is right."""
+    if text_column or field.startswith("="):
+        return None
+    if as_number(field) is not None:
+        return "stored as text, expected a number"
+    date = as_date(field)
+    return "stored as text, expected a date" if date and date[1] else None
+
 def load_cells(path):
     wb = openpyxl.load_workbook(path, read_only=False)
     cells = {}
@@ -222,14 +232,7 @@ def check_field(field, cell, text_column, expect_text):
                 "a formula" if cell.data_type == "f" else "type " + cell.data_type)
         if unescape(value) != field:
             return "string differs"
-        if text_column or field.startswith("="):
-            return None
-        if as_number(field) is not None:
-            return "stored as text, expected a number"
-        date = as_date(field)
-        if date and date[1]:
-            return "stored as text, expected a date"
-        return None
+        return text_cell_problem(field, text_column)
     if text_column:
         return "expected text in this column"
     if field.startswith("="):
