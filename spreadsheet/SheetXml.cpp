@@ -209,6 +209,10 @@ void appendCellText(std::string& out, std::string_view text)
             out += "&lt;";
         } else if (c == '>') {
             out += "&gt;";
+        } else if (c == '\r') {
+            // A character reference survives every XML reader's line-end normalisation; _x000D_ would
+            // reach readers that do not undo that escape as seven characters.
+            out += "&#13;";
         } else if (c == '_') {
             if (end - p >= 7 && p[1] == 'x' && isHex(p[2]) && isHex(p[3]) && isHex(p[4]) && isHex(p[5]) &&
                 p[6] == '_')

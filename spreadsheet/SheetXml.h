@@ -22,8 +22,9 @@ enum CellStyle : int
 /// general column by the value rules.
 void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out);
 
-/// Appends text as the content of an XML element: &, < and > escaped; characters XML cannot carry (control
-/// characters but tab and line feed, the carriage return, U+FFFE and U+FFFF) written as _xHHHH_, and a
+/// Appends text as the content of an XML element: &, < and > escaped; a carriage return as &#13;, which
+/// XML's line-end handling would otherwise turn into a line feed; characters XML 1.0 cannot hold (control
+/// characters but tab, line feed and carriage return, U+FFFE and U+FFFF) written as _xHHHH_, and a
 /// literal _xHHHH_ as _x005F_xHHHH_, the way spreadsheet files carry them.
 void appendCellText(std::string& out, std::string_view text);
 
