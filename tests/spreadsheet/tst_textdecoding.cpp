@@ -1,4 +1,5 @@
 // Encoding detection and decoding of text files into UTF-8, and the UTF-8 helpers.
+#include "spreadsheet/EncodingDetection.h"
 #include "spreadsheet/TextDecoding.h"
 #include "tests/TestFiles.h"
 
@@ -46,6 +47,8 @@ private slots:
     void decodesFixture();
     void detectsWithoutFixture_data();
     void detectsWithoutFixture();
+    void decodesInPieces_data();
+    void decodesInPieces();
     void replacesInvalidSequences_data();
     void replacesInvalidSequences();
     void validatesUtf8_data();
@@ -109,20 +112,59 @@ void TestTextDecoding::detectsWithoutFixture_data()
     QTest::addColumn<QByteArray>("bytes");
     QTest::addColumn<TextEncoding>("encoding");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("replaced");
 
+    const QString r(QChar(0xFFFD));
+    auto utf16be = [](const QString& text) {
+        QByteArray be;
+        for (QChar c : text)
+            be += char(c.unicode() >> 8), be += char(c.unicode() & 0xFF);
+        return be;
+    };
+    auto gbk = [](const char* utf8) { return QTextCodec::codecForName("GBK")->fromUnicode(QString::fromUtf8(utf8)); };
+
+    // UTF-16 without a mark, found by the whole sample rather than by where its zero bytes fall.
     const QString ascii = QStringLiteral("id,name\r\n1,x\r\n2,y\r\n");
-    QByteArray be;
-    for (QChar c : ascii)
-        be += char(c.unicode() >> 8), be += char(c.unicode() & 0xFF);
-    QTest::newRow("UTF-16BE without mark") << be << TextEncoding::Utf16BE << ascii;
-
-    // A character whose low byte is 0 (U+4E00) puts one NUL on the other side; still UTF-16.
+    QTest::newRow("UTF-16BE without mark") << utf16be(ascii) << TextEncoding::Utf16BE << ascii << 0;
     const QString chinese = QString::fromUtf8("id,name,note\r\n1,一号,第一\r\n2,张三,plain text\r\n");
-    QTest::newRow("UTF-16LE without mark, U+4E00 inside") << utf16le(chinese) << TextEncoding::Utf16LE << chinese;
+    QTest::newRow("UTF-16LE without mark, U+4E00 inside") << utf16le(chinese) << TextEncoding::Utf16LE << chinese << 0;
+    const QString months = QString::fromUtf8("月份,日期\r\n一月,一号\r\n");
+    QTest::newRow("UTF-16LE without mark, nearly all Chinese") << utf16le(months) << TextEncoding::Utf16LE << months << 0;
+    QTest::newRow("UTF-16BE without mark, nearly all Chinese") << utf16be(months) << TextEncoding::Utf16BE << months << 0;
+    const QString zeroEnds = QString::fromUtf8("一;刀;Ā\n丐;一\n");
+    QTest::newRow("UTF-16LE without mark, units ending in a zero byte")
+        << utf16le(zeroEnds) << TextEncoding::Utf16LE << zeroEnds << 0;
+    const QString emoji = QString::fromUtf8("😀\t🎉\n👍\t😀🎉\n");
+    QTest::newRow("UTF-16LE without mark, emoji") << utf16le(emoji) << TextEncoding::Utf16LE << emoji << 0;
+    const QString oneField = QString::fromUtf8("一丁");
+    QTest::newRow("UTF-16LE without mark or line end") << utf16le(oneField) << TextEncoding::Utf16LE << oneField << 0;
+    QTest::newRow("UTF-16LE without mark, unpaired surrogate")
+        << utf16le(chinese) + QByteArray("\x00\xD8", 2) + utf16le(QStringLiteral(",c\r\n"))
+        << TextEncoding::Utf16LE << chinese + r + ",c\r\n" << 1;
 
-    QTest::newRow("empty") << QByteArray() << TextEncoding::Utf8 << QString();
+    // UTF-8 with damage stays UTF-8: only the broken bytes are replaced.
+    QTest::newRow("UTF-8 cut in the last character")
+        << QByteArray("\x69\x64\x2c\x63\x69\x74\x79\x0d\x0a\x31\x2c\xe4\xb8") << TextEncoding::Utf8
+        << "id,city\r\n1," + r << 1;
+    QTest::newRow("UTF-8 with a stray 0xFF") << QByteArray("名字,城市\n张三,北\xFF京\n") << TextEncoding::Utf8
+                                            << QString::fromUtf8("名字,城市\n张三,北") + r + QString::fromUtf8("京\n") << 1;
+    QTest::newRow("UTF-8 with a Latin-1 byte before a letter") << QByteArray("name\ncaf\xE9s\n") << TextEncoding::Utf8
+                                                               << "name\ncaf" + r + "s\n" << 1;
+    QTest::newRow("UTF-8 with a few broken characters")
+        << QByteArray("城市,北京,上海,广州,深圳\n\xE4\xB8,天津,\xC3,重庆,成都\n") << TextEncoding::Utf8
+        << QString::fromUtf8("城市,北京,上海,广州,深圳\n") + r + QString::fromUtf8(",天津,") + r +
+               QString::fromUtf8(",重庆,成都\n")
+        << 2;
+
+    // GBK stays GBK, also where a character of it reads as UTF-8 by chance or a byte is broken.
     QTest::newRow("not UTF-8 is GB18030") << QByteArray("a,\xD6\xD0\xCE\xC4\n") << TextEncoding::Gb18030
-                                          << QString::fromUtf8("a,中文\n");
+                                          << QString::fromUtf8("a,中文\n") << 0;
+    QTest::newRow("GBK with a character that is valid UTF-8") << gbk("姓名,城市\r\n梅花,北京\r\n")
+                                                               << TextEncoding::Gb18030
+                                                               << QString::fromUtf8("姓名,城市\r\n梅花,北京\r\n") << 0;
+    QTest::newRow("GBK with a broken byte") << gbk("姓名,城市\r\n张三,北京\r\n") + "\xFF\r\n" << TextEncoding::Gb18030
+                                            << QString::fromUtf8("姓名,城市\r\n张三,北京\r\n") + r + "\r\n" << 1;
+    QTest::newRow("empty") << QByteArray() << TextEncoding::Utf8 << QString() << 0;
 }
 
 void TestTextDecoding::detectsWithoutFixture()
@@ -130,12 +172,47 @@ void TestTextDecoding::detectsWithoutFixture()
     QFETCH(QByteArray, bytes);
     QFETCH(TextEncoding, encoding);
     QFETCH(QString, text);
+    QFETCH(int, replaced);
 
     std::string data = bytes.toStdString();
     const spreadsheet::DetectedEncoding detected = spreadsheet::detectEncoding(data);
     QCOMPARE(detected.encoding, encoding);
-    QCOMPARE(int(spreadsheet::decodeToUtf8(data, detected.encoding, detected.byteOrderMarkLength)), 0);
+    QCOMPARE(int(spreadsheet::decodeToUtf8(data, detected.encoding, detected.byteOrderMarkLength)), replaced);
     QCOMPARE(QString::fromUtf8(data.data(), int(data.size())), text);
+}
+
+void TestTextDecoding::decodesInPieces_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<TextEncoding>("encoding");
+
+    QTest::newRow("UTF-8 with broken and cut characters")
+        << QByteArray("中文\xE4\xB8,\xF0\x9F\x98\x80\xFF" "a\xF0\x9F") << TextEncoding::Utf8;
+    QTest::newRow("GB18030 with four-byte and broken sequences")
+        << QByteArray("\xD6\xD0\x81\x30\x81\x30\x80\x95\x32\x82\x36,\x81") << TextEncoding::Gb18030;
+    QTest::newRow("UTF-16LE with a pair, a lone surrogate and an odd end")
+        << utf16le(QString::fromUtf8("a😀,")) + QByteArray("\x00\xDCz\x00q", 5) << TextEncoding::Utf16LE;
+}
+
+// Fed byte by byte, the decoder gives what it gives for the whole text: no character is lost or doubled
+// where a piece ends.
+void TestTextDecoding::decodesInPieces()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(TextEncoding, encoding);
+
+    std::string whole = bytes.toStdString();
+    const std::size_t wholeReplaced = spreadsheet::decodeToUtf8(whole, encoding);
+    QVERIFY(wholeReplaced > 0);
+
+    spreadsheet::TextDecoder decoder(encoding);
+    std::string pieces;
+    std::size_t replaced = 0;
+    for (int i = 0; i < bytes.size(); ++i)
+        replaced += decoder.decode(bytes.constData() + i, bytes.constData() + i + 1, false, pieces);
+    replaced += decoder.decode(nullptr, nullptr, true, pieces);
+    QCOMPARE(QByteArray::fromStdString(pieces), QByteArray::fromStdString(whole));
+    QCOMPARE(replaced, wholeReplaced);
 }
 
 void TestTextDecoding::replacesInvalidSequences_data()
