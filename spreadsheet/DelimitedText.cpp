@@ -19,68 +19,125 @@ enum ByteClass : unsigned char
     LineFeed,
 };
 
-// Counts fields per record for one candidate delimiter over the first records of the text.
-std::vector<std::size_t> fieldCounts(const std::string& text, char delimiter, std::size_t maxRecords)
+constexpr std::size_t kSampleBytes = 1 << 20;
+constexpr std::size_t kSampleRecords = 1000;
+
+// The sample as the reader would split it at one candidate delimiter: the field count of each record, and
+// the quotes that do not fit (a quote inside an unquoted field, text after a closing quote, a quote that
+// never closes). A candidate that splits the text wrongly cuts quoted fields in two and leaves such quotes.
+struct CandidateReading
 {
-    std::vector<std::size_t> counts;
-    std::size_t fields = 1;
-    bool inQuotes = false;
-    bool atFieldStart = true; // only there does a quote open a quoted field; elsewhere it is a character
+    std::map<std::size_t, std::size_t> recordsWithFields; // field count -> records
+    std::size_t strayQuotes = 0;
+};
+
+CandidateReading readSample(const std::string& text, char delimiter)
+{
+    CandidateReading reading;
+    const std::size_t limit = std::min(text.size(), kSampleBytes);
+    const bool wholeText = limit == text.size();
+    std::size_t records = 0, fields = 1, i = 0;
     bool recordHasContent = false;
-    const std::size_t limit = std::min<std::size_t>(text.size(), 1 << 16);
-    for (std::size_t i = 0; i < limit && counts.size() < maxRecords; ++i) {
-        const char c = text[i];
-        if (inQuotes) {
-            if (c == kQuote) {
-                if (i + 1 < limit && text[i + 1] == kQuote)
-                    ++i; // a doubled quote stays inside
-                else
-                    inQuotes = false;
+    auto isBreak = [](char c) { return c == '\r' || c == '\n'; };
+    while (i < limit && records < kSampleRecords) {
+        // One field, starting at i.
+        bool stray = false;
+        if (text[i] == kQuote) {
+            recordHasContent = true;
+            std::size_t scan = i + 1;
+            bool closed = false;
+            while (scan < limit) {
+                if (text[scan] == kQuote) {
+                    if (scan + 1 < limit && text[scan + 1] == kQuote) {
+                        scan += 2;
+                        continue;
+                    }
+                    closed = true;
+                    break;
+                }
+                ++scan;
             }
-        } else if (c == kQuote && atFieldStart) {
-            inQuotes = true;
-            atFieldStart = false;
-            recordHasContent = true;
-        } else if (c == delimiter) {
-            ++fields;
-            atFieldStart = true;
-            recordHasContent = true;
-        } else if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < limit && text[i + 1] == '\n')
+            if (!closed && !wholeText)
+                break; // the field goes on past the sample: what follows cannot be judged
+            if (closed) {
+                i = scan + 1;
+            } else {
+                stray = true; // the reader takes a quote that never closes as a plain character
                 ++i;
-            if (recordHasContent)
-                counts.push_back(fields);
-            fields = 1;
-            atFieldStart = true;
-            recordHasContent = false;
-        } else {
-            atFieldStart = false;
-            recordHasContent = true;
+            }
         }
+        while (i < limit && text[i] != delimiter && !isBreak(text[i])) {
+            stray |= text[i] == kQuote;
+            recordHasContent = true;
+            ++i;
+        }
+        reading.strayQuotes += stray;
+        if (i >= limit)
+            break;
+        if (text[i] == delimiter) {
+            ++fields;
+            recordHasContent = true;
+            ++i;
+            continue;
+        }
+        if (text[i] == '\r' && i + 1 < limit && text[i + 1] == '\n')
+            ++i;
+        ++i;
+        if (recordHasContent) {
+            ++reading.recordsWithFields[fields];
+            ++records;
+        }
+        fields = 1;
+        recordHasContent = false;
     }
-    if (recordHasContent && counts.size() < maxRecords && limit == text.size())
-        counts.push_back(fields);
-    return counts;
+    if (recordHasContent && i >= text.size())
+        ++reading.recordsWithFields[fields];
+    return reading;
 }
 
 } // namespace
 
+std::size_t separatorLineLength(const std::string& text, char& delimiter)
+{
+    if (text.size() < 5 || (text.compare(0, 4, "sep=") != 0 && text.compare(0, 4, "SEP=") != 0))
+        return 0;
+    const unsigned char named = static_cast<unsigned char>(text[4]);
+    if (named < 0x20 ? named != '\t' : named >= 0x7F || named == kQuote)
+        return 0;
+    std::size_t length = 5;
+    if (length < text.size() && text[length] == '\r')
+        ++length;
+    if (length < text.size() && text[length] == '\n')
+        ++length;
+    if (length == 5 && length < text.size())
+        return 0; // more on the line: an ordinary first row
+    delimiter = static_cast<char>(named);
+    return length;
+}
+
 char detectDelimiter(const std::string& text)
 {
-    constexpr std::array<char, 4> candidates{',', ';', '\t', '|'};
+    // In a tie the rarer character wins: a tab or a semicolon that splits every record the same way is the
+    // delimiter even where the text holds commas too.
+    constexpr std::array<char, 4> candidates{'\t', ';', '|', ','};
     char best = ',';
-    std::size_t bestScore = 0;
+    bool found = false;
+    long long bestScore = 0;
     for (char candidate : candidates) {
-        const std::vector<std::size_t> counts = fieldCounts(text, candidate, 20);
-        std::map<std::size_t, std::size_t> histogram;
-        for (std::size_t n : counts)
-            ++histogram[n];
-        std::size_t score = 0;
-        for (const auto& [fields, records] : histogram) {
-            if (fields > 1)
-                score = std::max(score, records);
+        const CandidateReading reading = readSample(text, candidate);
+        // The usual field count; a tie goes to the larger count.
+        std::size_t usual = 0, agreeing = 0;
+        for (const auto& [fields, records] : reading.recordsWithFields) {
+            if (records >= agreeing) {
+                usual = fields;
+                agreeing = records;
+            }
         }
-        if (score > bestScore) {
+        if (usual < 2)
+            continue;
+        const long long score = static_cast<long long>(agreeing) - 2 * static_cast<long long>(reading.strayQuotes);
+        if (!found || score > bestScore) {
+            found = true;
             bestScore = score;
             best = candidate;
         }

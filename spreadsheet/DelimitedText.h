@@ -26,8 +26,13 @@ struct DelimitedOptions
     std::vector<ColumnImport> columns;    // per source column (0-based); missing ones are General
 };
 
-/// The delimiter (comma, semicolon, tab or pipe) that splits the first records, outside quotes, into
-/// the most consistent number of fields above one; comma when nothing decides.
+/// Length of a first line "sep=X" (X one character, the line end included), which names the delimiter
+/// in `delimiter`; 0 when the text does not start with such a line.
+std::size_t separatorLineLength(const std::string& text, char& delimiter);
+
+/// The delimiter (tab, semicolon, pipe or comma) whose split of the sample's records, read as the parser
+/// reads them (quoted fields may span lines), gives the most records with the usual field count (two or
+/// more) and the fewest quotes out of place; in a tie the earlier in that list; comma when nothing splits.
 char detectDelimiter(const std::string& text);
 
 /// Splits `text` into the grid, reusing its buffer: field texts are unquoted and compacted in place.

@@ -1,8 +1,8 @@
 #include "SpreadsheetApplication.h"
 
 #include "DelimitedText.h"
-#include "FileHandle.h"
-#include "TextDecoding.h"
+#include "EncodingDetection.h"
+#include "TextFile.h"
 #include "XlsWriter.h"
 #include "XlsxWriter.h"
 
@@ -35,37 +35,6 @@ std::unique_ptr<Workbook> workbookFromText(std::string&& text, const DelimitedOp
 
 } // namespace
 
-Status readWholeFile(const std::string& path, std::string& bytes)
-{
-    std::error_code error;
-    const std::filesystem::path file = std::filesystem::u8path(path);
-    const auto status = std::filesystem::status(file, error);
-    if (error || !std::filesystem::exists(status))
-        return Status::failure("cannot find " + path);
-    if (!std::filesystem::is_regular_file(status))
-        return Status::failure(path + " is not a file");
-    FileHandle handle(std::fopen(path.c_str(), "rb"));
-    if (!handle)
-        return Status::failure("cannot open " + path + ": " + std::strerror(errno));
-    const std::uintmax_t size = std::filesystem::file_size(file, error);
-    bytes.clear();
-    if (!error)
-        bytes.resize(static_cast<std::size_t>(size));
-    std::size_t got = std::fread(bytes.data(), 1, bytes.size(), handle.get());
-    // The file may have grown or shrunk since its size was taken: read what is there now.
-    if (got < bytes.size()) {
-        bytes.resize(got);
-    } else {
-        char chunk[1 << 16];
-        std::size_t more;
-        while ((more = std::fread(chunk, 1, sizeof chunk, handle.get())) > 0)
-            bytes.append(chunk, more);
-    }
-    if (std::ferror(handle.get()))
-        return Status::failure("cannot read " + path + ": " + std::strerror(errno));
-    return Status::success();
-}
-
 Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
 {
     opened = kNoWorkbook;
@@ -75,8 +44,14 @@ Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
     const DetectedEncoding detected = detectEncoding(bytes);
     decodeToUtf8(bytes, detected.encoding, detected.byteOrderMarkLength);
 
+    // A first line "sep=;" names the delimiter and is not a row.
+    char delimiter = 0;
+    if (const std::size_t length = separatorLineLength(bytes, delimiter))
+        bytes.erase(0, length);
+    else
+        delimiter = detectDelimiter(bytes);
     DelimitedOptions options;
-    options.delimiters = std::string(1, detectDelimiter(bytes));
+    options.delimiters = std::string(1, delimiter);
     opened = adopt(workbookFromText(std::move(bytes), options, path));
     return Status::success();
 }
@@ -112,14 +87,11 @@ Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& op
         options.columns[index] = type == 2 ? ColumnImport::Text : type == 9 ? ColumnImport::Skip : ColumnImport::General;
     }
 
-    std::string bytes;
-    if (Status read = readWholeFile(import.path, bytes); !read.ok())
+    // The code page decides unless a byte-order mark says otherwise.
+    std::string text;
+    if (Status read = readTextFile(import.path, encoding, text); !read.ok())
         return read;
-    DetectedEncoding detected = detectEncoding(bytes);
-    if (detected.byteOrderMarkLength == 0)
-        detected.encoding = encoding; // the code page decides unless a byte-order mark says otherwise
-    decodeToUtf8(bytes, detected.encoding, detected.byteOrderMarkLength);
-    opened = adopt(workbookFromText(std::move(bytes), options, import.path));
+    opened = adopt(workbookFromText(std::move(text), options, import.path));
     return Status::success();
 }
 

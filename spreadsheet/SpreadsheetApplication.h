@@ -70,7 +70,4 @@ private:
     WorkbookId nextId_ = 1;
 };
 
-/// Reads a whole file into memory; fails with a message for a missing, unreadable or non-regular file.
-Status readWholeFile(const std::string& path, std::string& bytes);
-
 } // namespace spreadsheet

@@ -60,6 +60,8 @@ private slots:
     void columnImports();
     void detectDelimiter_data();
     void detectDelimiter();
+    void separatorLine_data();
+    void separatorLine();
 };
 
 void TestDelimitedText::parse_data()
@@ -210,6 +212,17 @@ void TestDelimitedText::detectDelimiter_data()
     QTest::newRow("inch mark") << QByteArray("a,b;c;d\n1,2;3;4\n5;6\" wide;7\n8;9;10\n11;12;13\n") << ';';
     QTest::newRow("inch marks before quoted fields")
         << QByteArray("a|b|c\n12\" x|\"p, q\"|r\n1|2|3\n4|5|6\n") << '|';
+    // Quoted fields that span lines and hold another delimiter: the split must be judged by records.
+    QTest::newRow("semicolons inside quoted lines")
+        << QByteArray("id,addr\n1,\"Rue A; 3\nParis; FR\"\n2,\"Rue B; 4\nLyon; FR\"\n") << ',';
+    QTest::newRow("commas inside quoted lines")
+        << QByteArray("id;addr\n1;\"Rue A, 3\nParis, FR\"\n2;\"Rue B, 4\nLyon, FR\"\n") << ';';
+    QTest::newRow("tabs inside quoted lines")
+        << QByteArray("id|note\n1|\"a\tb\nc\td\"\n2|\"e\tf\ng\th\"\n") << '|';
+    // A tie does not go to the comma when another delimiter splits every record as consistently.
+    QTest::newRow("tab with a comma in every name") << QByteArray("Smith, John\tJones\nDoe, Jane\tRoe\n") << '\t';
+    QTest::newRow("semicolon with decimal commas") << QByteArray("1,5;2,5\n3,7;4,1\n") << ';';
+    QTest::newRow("comma splits more records") << QByteArray("name,value\nfoo;bar,1\nbaz;qux,2\n") << ',';
     QTest::newRow("single line") << QByteArray("id;name;amount") << ';';
     QTest::newRow("empty") << QByteArray() << ',';
     QTest::newRow("semicolon.csv") << fixtureBytes("semicolon.csv") << ';';
@@ -223,6 +236,35 @@ void TestDelimitedText::detectDelimiter()
     QFETCH(char, delimiter);
 
     QCOMPARE(spreadsheet::detectDelimiter(text.toStdString()), delimiter);
+}
+
+void TestDelimitedText::separatorLine_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<char>("delimiter");
+
+    QTest::newRow("semicolon, CR LF") << QByteArray("sep=;\r\na;b\r\n") << 7 << ';';
+    QTest::newRow("tab, LF") << QByteArray("sep=\t\na\tb\n") << 6 << '\t';
+    QTest::newRow("pipe, CR") << QByteArray("sep=|\ra|b") << 6 << '|';
+    QTest::newRow("the whole text") << QByteArray("sep=,") << 5 << ',';
+    QTest::newRow("upper case") << QByteArray("SEP=;\n1;2\n") << 6 << ';';
+    QTest::newRow("more on the line") << QByteArray("sep=;;\n") << 0 << '\0';
+    QTest::newRow("no character") << QByteArray("sep=\nx\n") << 0 << '\0';
+    QTest::newRow("a quote") << QByteArray("sep=\"\nx\n") << 0 << '\0';
+    QTest::newRow("not on the first line") << QByteArray("a,b\nsep=;\n") << 0 << '\0';
+}
+
+// A first line "sep=X" names the delimiter and is not a row.
+void TestDelimitedText::separatorLine()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(int, length);
+    QFETCH(char, delimiter);
+
+    char named = '\0';
+    QCOMPARE(int(spreadsheet::separatorLineLength(text.toStdString(), named)), length);
+    QCOMPARE(named, delimiter);
 }
 
 QTEST_APPLESS_MAIN(TestDelimitedText)
