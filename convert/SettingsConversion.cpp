@@ -118,8 +118,7 @@ AutomationObject* SettingsConversion::obtainWorkbook(AutomationObject& applicati
     }
     if (!read)
         return nullptr;
-    QString text = SourceDecoding(bytes, encodingChoice(options_.UTF8BOM, options_.UCS2));
-    bytes = QByteArray();
+    const SourceEncodingChoice choice = encodingChoice(options_.UTF8BOM, options_.UCS2);
 
     // The temporary file goes into the output folder; next to the source when workbooks go there or
     // no usable output folder was given.
@@ -127,12 +126,21 @@ AutomationObject* SettingsConversion::obtainWorkbook(AutomationObject& applicati
     if (options_.SaveToQuondamPath || folder.isEmpty() || !QFileInfo(folder).isDir())
         folder = outputFolderFor(QFileInfo(nativePath), options_);
     stagedPath_ = stagingPath(folder);
-    if (!stageText(stagedPath_, text))
-        return nullptr;
 
-    if (textColumnsInForce(options_) && options_.OtherLanguage)
+    if (textColumnsInForce(options_) && options_.OtherLanguage) {
+        // The cell-by-cell import works from the decoded text itself.
+        const QString text = SourceDecoding(bytes, choice);
+        bytes = QByteArray();
+        if (!stageText(stagedPath_, text))
+            return nullptr;
         return importCellByCell(application, workbooks, text);
-    text = QString(); // the text import reads the staged file: the decoded copy is not needed any more
+    }
+    // The text import reads the staged file: the source is decoded and staged piece by piece, and its
+    // bytes are let go before the import reads the file back.
+    const bool staged = stageSource(stagedPath_, bytes, choice);
+    bytes = QByteArray();
+    if (!staged)
+        return nullptr;
     return importText(application, workbooks);
 }
 

@@ -1,49 +1,174 @@
 #include "convert/SourceDecoding.h"
 
+#include "spreadsheet/EncodingDetection.h"
+#include "spreadsheet/TextDecoding.h"
+
 #include <QDir>
 #include <QFile>
 #include <QTextCodec>
 
-#include <memory>
+#include <functional>
+#include <string>
 
 namespace {
 
-// UTF-16 text without a byte-order mark: CSV text is rich in ASCII, whose UTF-16 form puts a zero byte
-// in every other place, nearly always on the same side.
-bool looksLikeUtf16(const QByteArray& bytes, bool& bigEndian)
+using spreadsheet::TextEncoding;
+
+constexpr int kPieceBytes = 1 << 20;
+
+// How one source file is to be read: by the text decoder in one of its encodings, or, for a system 8-bit
+// encoding it does not know, by that encoding's codec.
+struct SourceReading
 {
-    const int sample = qMin(bytes.size(), 4096) & ~1;
-    if (sample < 4)
-        return false;
-    int evenZeros = 0, oddZeros = 0;
-    for (int i = 0; i < sample; i += 2) {
-        evenZeros += bytes[i] == '\0';
-        oddZeros += bytes[i + 1] == '\0';
+    TextEncoding encoding = TextEncoding::Utf8;
+    int skip = 0;                   // a byte-order mark
+    QTextCodec* localCodec = nullptr; // set: decode with this codec instead
+};
+
+bool isUtf16(TextEncoding encoding) { return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE; }
+
+int markLength(const QByteArray& bytes, TextEncoding& encoding)
+{
+    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
+    if (bytes.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+        encoding = TextEncoding::Utf8;
+        return 3;
     }
-    const int pairs = sample / 2;
-    bigEndian = evenZeros > oddZeros;
-    const int high = qMax(evenZeros, oddZeros), low = qMin(evenZeros, oddZeros);
-    return high * 4 >= pairs && low * 8 <= high;
+    if (bytes.size() >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
+        encoding = TextEncoding::Utf16LE;
+        return 2;
+    }
+    if (bytes.size() >= 2 && data[0] == 0xFE && data[1] == 0xFF) {
+        encoding = TextEncoding::Utf16BE;
+        return 2;
+    }
+    return 0;
 }
 
-QString decodeUtf16(const QByteArray& bytes, bool bigEndianWithoutMark)
+SourceReading readingFor(const QByteArray& bytes, SourceEncodingChoice choice)
 {
-    QByteArray units = bytes;
-    if (units.size() % 2)
-        units.append('\0'); // the last byte of an odd size is paired with a zero byte
-    const auto* data = reinterpret_cast<const uchar*>(units.constData());
-    int start = 0;
-    bool bigEndian = bigEndianWithoutMark;
-    if (units.size() >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        bigEndian = false;
-        start = 2;
-    } else if (units.size() >= 2 && data[0] == 0xFE && data[1] == 0xFF) {
-        bigEndian = true;
-        start = 2;
+    SourceReading reading;
+    const std::string_view view(bytes.constData(), static_cast<std::size_t>(bytes.size()));
+    switch (choice) {
+    case SourceEncodingChoice::Automatic: {
+        const spreadsheet::DetectedEncoding detected = spreadsheet::detectEncoding(view);
+        reading.encoding = detected.encoding;
+        reading.skip = static_cast<int>(detected.byteOrderMarkLength);
+        break;
     }
-    QTextCodec* codec = QTextCodec::codecForName(bigEndian ? "UTF-16BE" : "UTF-16LE");
-    return codec->toUnicode(units.constData() + start, units.size() - start);
+    case SourceEncodingChoice::Utf16: {
+        TextEncoding marked = TextEncoding::Utf16LE;
+        reading.skip = markLength(bytes, marked);
+        if (reading.skip == 2) {
+            reading.encoding = marked;
+        } else {
+            // Without a mark the text tells the byte order where it can; little-endian otherwise.
+            reading.skip = 0;
+            const bool big = spreadsheet::detectEncoding(view).encoding == TextEncoding::Utf16BE;
+            reading.encoding = big ? TextEncoding::Utf16BE : TextEncoding::Utf16LE;
+        }
+        break;
+    }
+    case SourceEncodingChoice::Local8Bit: {
+        QTextCodec* codec = QTextCodec::codecForLocale();
+        const int mib = codec ? codec->mibEnum() : 106;
+        if (mib == 106 || codec->name().startsWith("UTF-8")) {
+            reading.encoding = TextEncoding::Utf8;
+        } else if (mib == 113 || mib == 114 || mib == 2025) { // GBK, GB18030, GB2312
+            reading.encoding = TextEncoding::Gb18030;
+        } else {
+            reading.localCodec = codec;
+        }
+        // A UTF-8 byte-order mark never belongs to the text: the staged file holds none either.
+        TextEncoding marked;
+        if (markLength(bytes, marked) == 3 && marked == TextEncoding::Utf8)
+            reading.skip = 3;
+        break;
+    }
+    }
+    return reading;
 }
+
+// An unpaired surrogate is no character: U+FFFD takes its place, as for any other undecodable input.
+void replaceUnpairedSurrogates(QString& text)
+{
+    for (int i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (c.isHighSurrogate() && i + 1 < text.size() && text.at(i + 1).isLowSurrogate())
+            ++i;
+        else if (c.isSurrogate())
+            text[i] = QChar(QChar::ReplacementCharacter);
+    }
+}
+
+// Calls `take` with the decoded text in pieces of about kPieceBytes of source; false when `take` is.
+bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice, const std::function<bool(const QString&)>& take)
+{
+    const SourceReading reading = readingFor(bytes, choice);
+    const char* first = bytes.constData() + reading.skip;
+    const char* const last = bytes.constData() + bytes.size();
+    if (reading.localCodec) {
+        QTextCodec::ConverterState state;
+        while (first < last) {
+            const int length = int(qMin<qptrdiff>(kPieceBytes, last - first));
+            QString piece = reading.localCodec->toUnicode(first, length, &state);
+            first += length;
+            if (first == last && state.remainingChars > 0)
+                piece += QChar(QChar::ReplacementCharacter); // a character cut by the end of the file
+            replaceUnpairedSurrogates(piece);
+            if (!take(piece))
+                return false;
+        }
+        return true;
+    }
+    spreadsheet::TextDecoder decoder(reading.encoding);
+    std::string utf8;
+    for (bool final = false; !final;) {
+        const qptrdiff length = qMin<qptrdiff>(kPieceBytes, last - first);
+        final = length == last - first;
+        utf8.clear();
+        decoder.decode(first, first + length, false, utf8);
+        first += length;
+        if (final) {
+            // An odd last byte of UTF-16 is paired with a zero byte, so that it still counts as a character.
+            if (isUtf16(reading.encoding) && (bytes.size() - reading.skip) % 2 != 0) {
+                const char zero = 0;
+                decoder.decode(&zero, &zero + 1, false, utf8);
+            }
+            decoder.decode(nullptr, nullptr, true, utf8);
+        }
+        if (!take(QString::fromUtf8(utf8.data(), int(utf8.size()))))
+            return false;
+    }
+    return true;
+}
+
+// Writes text pieces to the staged file in GB18030.
+class StagedFile
+{
+public:
+    explicit StagedFile(const QString& path) : file_(path), codec_(QTextCodec::codecForName("GB18030"))
+    {
+        ok_ = file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    }
+    bool write(const QString& text)
+    {
+        // A piece never ends between the two halves of a surrogate pair: the decoders give whole characters.
+        const QByteArray encoded = codec_->fromUnicode(text);
+        ok_ = ok_ && file_.write(encoded) == encoded.size();
+        return ok_;
+    }
+    bool finish()
+    {
+        file_.close();
+        return ok_ && file_.error() == QFileDevice::NoError;
+    }
+
+private:
+    QFile file_;
+    QTextCodec* codec_;
+    bool ok_ = false;
+};
 
 } // namespace
 
@@ -56,32 +181,12 @@ SourceEncodingChoice encodingChoice(bool utf8Bom, bool ucs2)
 
 QString SourceDecoding(const QByteArray& bytes, SourceEncodingChoice choice)
 {
-    switch (choice) {
-    case SourceEncodingChoice::Local8Bit: {
-        QString text = QString::fromLocal8Bit(bytes);
-        if (text.startsWith(QChar(0xFEFF)))
-            text.remove(0, 1);
-        return text;
-    }
-    case SourceEncodingChoice::Utf16:
-        return decodeUtf16(bytes, false);
-    case SourceEncodingChoice::Automatic:
-        break;
-    }
-
-    // One converter state for both attempts: its count of invalid characters decides.
-    QTextCodec::ConverterState state; // default flags: a UTF-8 byte-order mark is dropped
-    QTextCodec* utf8 = QTextCodec::codecForName("UTF-8");
-    const QString asUtf8 = utf8->toUnicode(bytes.constData(), bytes.size(), &state);
-    if (state.invalidChars == 0)
-        return asUtf8;
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    bool bigEndian = false;
-    if (bytes.size() >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF)))
-        return decodeUtf16(bytes, false);
-    if (looksLikeUtf16(bytes, bigEndian))
-        return decodeUtf16(bytes, bigEndian);
-    return QTextCodec::codecForName("GB18030")->toUnicode(bytes.constData(), bytes.size(), &state);
+    QString text;
+    decodeInPieces(bytes, choice, [&text](const QString& piece) {
+        text += piece;
+        return true;
+    });
+    return text;
 }
 
 QString stagingPath(const QString& folder)
@@ -94,24 +199,26 @@ QString stagingPath(const QString& folder)
 
 bool stageText(const QString& path, const QString& text)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
-        return false;
+    StagedFile file(path);
     // In pieces, so a large text is never held a second time in encoded form; a piece never ends
     // between the two halves of a surrogate pair.
-    QTextCodec* codec = QTextCodec::codecForName("GB18030");
     constexpr int kPiece = 1 << 20;
-    bool written = true;
-    for (int at = 0; written && at < text.size();) {
+    for (int at = 0; at < text.size();) {
         int length = qMin(kPiece, text.size() - at);
         if (at + length < text.size() && text.at(at + length - 1).isHighSurrogate())
             ++length;
-        const QByteArray bytes = codec->fromUnicode(text.constData() + at, length);
-        written = file.write(bytes) == bytes.size();
+        if (!file.write(text.mid(at, length)))
+            break;
         at += length;
     }
-    file.close();
-    return written && file.error() == QFileDevice::NoError;
+    return file.finish();
+}
+
+bool stageSource(const QString& path, const QByteArray& bytes, SourceEncodingChoice choice)
+{
+    StagedFile file(path);
+    decodeInPieces(bytes, choice, [&file](const QString& piece) { return file.write(piece); });
+    return file.finish();
 }
 
 void unstageText(const QString& path)

@@ -106,6 +106,21 @@ private slots:
         QTest::newRow("local 8-bit") << chinese.toLocal8Bit() << local << chinese;
         QTest::newRow("NUL keeps the rest")
             << QByteArray("a\0b\n", 4) << automatic << QString::fromUtf8("a\0b\n", 4);
+        // Nothing at the end is dropped, and whatever cannot be decoded becomes U+FFFD.
+        const QString r(QChar(0xFFFD));
+        QTest::newRow("UTF-8 cut in the last character")
+            << QByteArray("id,city\r\n1,\xE4\xB8") << automatic << "id,city\r\n1," + r;
+        QTest::newRow("GBK cut in the last character")
+            << QTextCodec::codecForName("GBK")->fromUnicode(chinese) + "2,\xD6" << automatic << chinese + "2," + r;
+        QTest::newRow("UTF-8 with a stray byte stays UTF-8")
+            << QByteArray("序号,姓名\r\n1,张\xFF三\r\n") << automatic << QStringLiteral("序号,姓名\r\n1,张") + r + "三\r\n";
+        QTest::newRow("local 8-bit with a broken byte") << QByteArray("a,\xFF\n") << local << "a," + r + "\n";
+        QTest::newRow("UTF-16 unpaired surrogate") << QByteArray("a\0\x00\xD8,\0", 6) << utf16 << "a" + r + ",";
+        const QString months = QStringLiteral("月份,日期\r\n一月,一号\r\n");
+        QTest::newRow("UTF-16 LE without BOM, nearly all Chinese, automatic")
+            << QTextCodec::codecForName("UTF-16LE")->fromUnicode(months) << automatic << months;
+        QTest::newRow("UTF-16 BE without BOM, option")
+            << QTextCodec::codecForName("UTF-16BE")->fromUnicode(months) << utf16 << months;
     }
     void decodesSources()
     {
@@ -130,6 +145,12 @@ private slots:
         const QString large = QString((1 << 20) - 1, QLatin1Char('a')) + QStringLiteral("😀b");
         QVERIFY(stageText(path, large));
         QCOMPARE(gb18030->toUnicode(readFile(path)), large);
+
+        // Staged straight from the source bytes, with characters across the pieces they are decoded in.
+        const QByteArray source = QByteArray((1 << 20) - 1, 'a') + QStringLiteral("张😀,").toUtf8() +
+                                  QByteArray((1 << 20) - 2, 'b') + QStringLiteral("한").toUtf8();
+        QVERIFY(stageSource(path, source, SourceEncodingChoice::Automatic));
+        QCOMPARE(gb18030->toUnicode(readFile(path)), QString::fromUtf8(source));
     }
 
     // The 13 arguments the text import receives: code page 936, the delimiter flags and the field info.
