@@ -3,6 +3,7 @@
 #include "app/AppPaths.h"
 #include "app/MainWindow.h"
 #include "app/SingleInstance.h"
+#include "platform/FileNameEncoding.h"
 
 #include <QApplication>
 
@@ -10,6 +11,7 @@
 
 int RunQuillmark(int argc, char** argv)
 {
+    platform::useLosslessFileNames();
     FillAppPaths(g_AppPaths, argc, argv);
     KeepSingleInstance();
 

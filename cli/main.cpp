@@ -2,6 +2,7 @@
 
 #include "cli/ConvertCommand.h"
 #include "convert/MergeObject.h"
+#include "platform/FileNameEncoding.h"
 #include "platform/TextFileOpener.h"
 
 #include <QCoreApplication>
@@ -14,9 +15,10 @@
 
 namespace {
 
+// In the system's encoding (UTF-8), where a file name that is not valid in it is printed as its bytes.
 void printLine(std::FILE* stream, const QString& text)
 {
-    const QByteArray bytes = text.toUtf8();
+    const QByteArray bytes = text.toLocal8Bit();
     std::fwrite(bytes.constData(), 1, static_cast<std::size_t>(bytes.size()), stream);
     std::fputc('\n', stream);
     std::fflush(stream);
@@ -26,6 +28,7 @@ void printLine(std::FILE* stream, const QString& text)
 
 int main(int argc, char** argv)
 {
+    platform::useLosslessFileNames();
     QCoreApplication application(argc, argv);
     QStringList arguments = application.arguments();
     arguments.removeFirst();
@@ -66,9 +69,11 @@ int main(int argc, char** argv)
     thread.wait();
 
     const BatchReport& report = worker->report();
+    for (const QString& folder : report.unreadableFolders)
+        printLine(stderr, QStringLiteral("quillmark-convert: cannot read the folder ") + folder);
     for (const QString& failure : report.failures)
         printLine(stderr, QStringLiteral("quillmark-convert: not converted: ") + failure);
     if (!report.finished)
         return 1;
-    return report.converted == report.csvFiles ? 0 : 1;
+    return report.converted == report.csvFiles && report.unreadableFolders.isEmpty() ? 0 : 1;
 }

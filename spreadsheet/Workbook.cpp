@@ -1,12 +1,18 @@
 #include "Workbook.h"
 
+#include "TextDecoding.h"
+
 #include <cstring>
 
 namespace spreadsheet {
 
-std::string sheetNameFor(const std::string& baseName)
+std::string sheetNameFor(const std::string& fileBaseName)
 {
     constexpr std::size_t kMaxCharacters = 31;
+    // A file name need not be UTF-8 (GBK bytes on a UTF-8 file system): its broken bytes become U+FFFD.
+    std::string text = fileBaseName;
+    decodeToUtf8(text, TextEncoding::Utf8);
+    const std::string& baseName = text;
     std::string name;
     std::size_t characters = 0;
     for (std::size_t i = 0; i < baseName.size() && characters < kMaxCharacters;) {
@@ -14,7 +20,8 @@ std::string sheetNameFor(const std::string& baseName)
         std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
         if (i + length > baseName.size())
             length = baseName.size() - i;
-        if (length == 1 && std::strchr("[]:*?/\\", static_cast<char>(lead)) && lead != 0) {
+        // Control characters (a line feed is allowed in a file name) cannot stand in a sheet name either.
+        if (length == 1 && (lead < 0x20 || lead == 0x7F || std::strchr("[]:*?/\\", static_cast<char>(lead)))) {
             ++i;
             continue;
         }

@@ -3,6 +3,7 @@
 
 #include "cli/ConvertCommand.h"
 #include "convert/StatusTexts.h"
+#include "platform/FileNameEncoding.h"
 #include "tests/TestFiles.h"
 
 #include <QDir>
@@ -12,6 +13,9 @@
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 
@@ -26,13 +30,21 @@ struct Result
     QByteArray err;
 };
 
-Result runConverter(const QStringList& arguments)
+// `asUser`: run with that user and group number (for a test that needs permissions to count while it
+// runs as root).
+Result runConverter(const QStringList& arguments, const QString& asUser = QString())
 {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
     process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), arguments);
+    if (asUser.isEmpty())
+        process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), arguments);
+    else
+        process.start(QStringLiteral("setpriv"),
+                      QStringList{"--reuid=" + asUser, "--regid=" + asUser, "--clear-groups",
+                                  QStringLiteral(QUILLMARK_CONVERT_PROGRAM)} +
+                          arguments);
     Result result;
     if (!process.waitForFinished(kTimeout) || process.exitStatus() != QProcess::NormalExit)
         return result;
@@ -75,6 +87,7 @@ class TestConvertCli : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase() { platform::useLosslessFileNames(); }
     void init();
 
     void usageErrors_data();
@@ -87,6 +100,12 @@ private slots:
     void parsesOptions();
     void bySettingsListsFailures();
     void parsesSettingsOptions();
+    void convertsNamesTheFileSystemCannotDecode();
+    void reportsSourcesSharingAWorkbookName_data();
+    void reportsSourcesSharingAWorkbookName();
+    void reportsUnreadableFolders();
+    void savesNamesUpToTheFileSystemLimit();
+    void nextSaveRemovesWhatAKilledSaveLeft();
 
 private:
     QScopedPointer<QTemporaryDir> temporary_;
@@ -302,6 +321,126 @@ void TestConvertCli::parsesSettingsOptions()
     const ConvertCommand defaults = parseConvertCommand({source_, QStringLiteral("--out"), output_, QStringLiteral("--by-settings")});
     QCOMPARE(defaults.options.vbaOpenFunFomatArg, 1); // tab, as in the window
     QVERIFY(!defaults.options.SetTextFormat && !defaults.options.UCS2 && !defaults.options.UTF8BOM);
+}
+
+// A .csv file whose name holds GBK bytes on a UTF-8 file system is converted under the same bytes.
+void TestConvertCli::convertsNamesTheFileSystemCannotDecode()
+{
+    const QByteArray gbkName = "\xCA\xFD\xBE\xDD"; // 数据 in GBK
+    writeFile(source_ + '/' + QFile::decodeName(gbkName) + QStringLiteral(".csv"), kSmallCsv);
+    QVERIFY(QFileInfo::exists(QFile::decodeName(QFile::encodeName(source_) + '/' + gbkName + ".csv")));
+
+    const Result result = runConverter({source_, QStringLiteral("--out"), output_});
+
+    QCOMPARE(result.exitCode, 0);
+    QVERIFY2(result.out.contains(QFile::encodeName(source_) + '/' + gbkName + ".csv\n"), result.out.constData());
+    const QString workbook = QFile::decodeName(QFile::encodeName(output_) + '/' + gbkName + ".xlsx");
+    const QString problems = roundTripProblems(source_ + '/' + QFile::decodeName(gbkName) + ".csv", workbook);
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+}
+
+void TestConvertCli::reportsSourcesSharingAWorkbookName_data()
+{
+    QTest::addColumn<bool>("bySettings");
+    QTest::newRow("automatic") << false;
+    QTest::newRow("by settings") << true;
+}
+
+// data.csv and data.CSV make one workbook name: the later one is named, not written over the first.
+void TestConvertCli::reportsSourcesSharingAWorkbookName()
+{
+    QFETCH(bool, bySettings);
+    writeFile(source_ + QStringLiteral("/data.csv"), "lower\r\n");
+    writeFile(source_ + QStringLiteral("/data.CSV"), "upper\r\n");
+    QStringList arguments{source_, QStringLiteral("--out"), output_};
+    if (bySettings)
+        arguments << QStringLiteral("--by-settings");
+
+    const Result result = runConverter(arguments);
+
+    QCOMPARE(result.exitCode, 1);
+    const QStringList lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    QVERIFY(lines.size() >= 4);
+    const QString first = lines[2], later = lines[3]; // the two sources, in list order
+    QVERIFY2(QString::fromUtf8(result.err).contains(QStringLiteral("not converted: ") + later), result.err.constData());
+    QVERIFY(!result.err.contains(("not converted: " + first).toUtf8()));
+    QCOMPARE(lines.last(), StatusTexts::summary(1));
+    const QString problems = roundTripProblems(first, output_ + QStringLiteral("/data.xlsx"));
+    QVERIFY2(problems.isEmpty(), qPrintable(problems));
+    if (bySettings)
+        QCOMPARE(QString::fromUtf8(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt"))), later + '\n');
+}
+
+// A subfolder that cannot be read is named, and the batch does not count as complete.
+void TestConvertCli::reportsUnreadableFolders()
+{
+    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+    writeFile(source_ + QStringLiteral("/locked/b.csv"), kSmallCsv);
+    QVERIFY(QDir().mkpath(output_));
+    // Permissions do not bind root: the converter then runs as an ordinary user.
+    QString user;
+    if (geteuid() == 0) {
+        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
+            QSKIP("running as root without setpriv: no way to make a folder unreadable");
+        user = QStringLiteral("65534"); // nobody
+        for (const QString& path : {temporary_->path(), source_, source_ + "/a.csv", source_ + "/locked",
+                                    source_ + "/locked/b.csv", output_})
+            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
+    }
+    QVERIFY(QFile::setPermissions(source_ + QStringLiteral("/locked"), QFileDevice::Permissions()));
+
+    const Result result = runConverter({source_, QStringLiteral("--out"), output_}, user);
+
+    QFile::setPermissions(source_ + QStringLiteral("/locked"), QFileDevice::Permissions(0x7700));
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.err.contains("cannot read the folder " + QFile::encodeName(source_) + "/locked\n"),
+             result.err.constData());
+    QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});
+}
+
+// The save's temporary sibling never makes a name the file system takes too long for it.
+void TestConvertCli::savesNamesUpToTheFileSystemLimit()
+{
+    const QString ascii(250 - 4, QLatin1Char('n'));
+    const QString chinese(82, QChar(0x957F)); // 246 bytes in UTF-8
+    writeFile(source_ + '/' + ascii + QStringLiteral(".csv"), kSmallCsv);
+    writeFile(source_ + '/' + chinese + QStringLiteral(".csv"), kSmallCsv);
+
+    const Result result = runConverter({source_, QStringLiteral("--out"), output_});
+
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(filesEndingWith(output_, QString()), (QStringList{ascii + ".xlsx", chinese + ".xlsx"}));
+}
+
+// A save killed half way leaves its hidden temporary file; the next save of that workbook removes it.
+void TestConvertCli::nextSaveRemovesWhatAKilledSaveLeft()
+{
+    QByteArray big;
+    for (int row = 0; row < 400000; ++row)
+        big += QByteArray::number(row) + ",text " + QByteArray::number(row * 7) + ",2021-03-04,00123\n";
+    writeFile(source_ + QStringLiteral("/big.csv"), big);
+    writeFile(output_ + QStringLiteral("/.other.xlsx.0123456789ab~"), "a leftover of another workbook");
+
+    QProcess process;
+    process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), {source_, QStringLiteral("--out"), output_});
+    QVERIFY(process.waitForStarted());
+    const QRegularExpression temporaryName(QStringLiteral("^\\.big\\.xlsx\\.[0-9a-f]{12}~$"));
+    QStringList leftovers;
+    for (int wait = 0; wait < 20000 && leftovers.isEmpty() && process.state() == QProcess::Running; ++wait) {
+        leftovers = QDir(output_).entryList(QDir::Files | QDir::Hidden).filter(temporaryName);
+        QThread::usleep(500);
+    }
+    QVERIFY2(!leftovers.isEmpty(), "the save finished before it could be killed");
+    ::kill(pid_t(process.processId()), SIGKILL);
+    QVERIFY(process.waitForFinished(kTimeout));
+    QVERIFY(!QFileInfo::exists(output_ + QStringLiteral("/big.xlsx")));
+    QVERIFY(!QDir(output_).entryList(QDir::Files | QDir::Hidden).filter(temporaryName).isEmpty());
+
+    const Result result = runConverter({source_, QStringLiteral("--out"), output_});
+
+    QCOMPARE(result.exitCode, 0);
+    QCOMPARE(QDir(output_).entryList(QDir::Files | QDir::Hidden),
+             (QStringList{".other.xlsx.0123456789ab~", "big.xlsx"}));
 }
 
 QTEST_GUILESS_MAIN(TestConvertCli)

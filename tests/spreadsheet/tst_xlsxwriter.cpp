@@ -429,21 +429,24 @@ void TestXlsxWriter::splitsIntoPieces()
 
 void TestXlsxWriter::derivesSheetNames_data()
 {
-    QTest::addColumn<QString>("baseName");
+    QTest::addColumn<QByteArray>("baseName");
     QTest::addColumn<QString>("sheetName");
 
-    QTest::newRow("forbidden characters") << "a[b]c:d*e?f/g\\h" << "abcdefgh";
-    QTest::newRow("surrounding apostrophes") << "''quoted'" << "quoted";
-    QTest::newRow("nothing allowed") << "[*]" << "Sheet1";
-    QTest::newRow("longer than 31") << QString(40, 'n') << QString(31, 'n');
+    QTest::newRow("forbidden characters") << QByteArray("a[b]c:d*e?f/g\\h") << "abcdefgh";
+    QTest::newRow("control characters") << QByteArray("line\nbreak\ttab\x7F") << "linebreaktab";
+    QTest::newRow("surrounding apostrophes") << QByteArray("''quoted'") << "quoted";
+    QTest::newRow("nothing allowed") << QByteArray("[*]") << "Sheet1";
+    QTest::newRow("longer than 31") << QByteArray(40, 'n') << QString(31, 'n');
     const QString emoji = QString::fromUcs4(U"\U0001F600");
-    QTest::newRow("outside the basic plane") << emoji.repeated(16) << emoji.repeated(15);
-    QTest::newRow("apostrophe at the cut") << QString(30, 'n') + "'x" << QString(30, 'n');
+    QTest::newRow("outside the basic plane") << emoji.repeated(16).toUtf8() << emoji.repeated(15);
+    QTest::newRow("apostrophe at the cut") << QByteArray(30, 'n') + "'x" << QString(30, 'n');
+    // GBK bytes of a file name on a UTF-8 file system.
+    QTest::newRow("not UTF-8") << QByteArray("\xCA\xFD\xBE\xDD-2021") << QString(4, QChar(0xFFFD)) + "-2021";
 }
 
 void TestXlsxWriter::derivesSheetNames()
 {
-    QFETCH(QString, baseName);
+    QFETCH(QByteArray, baseName);
     QFETCH(QString, sheetName);
 
     QCOMPARE(QString::fromStdString(spreadsheet::sheetNameFor(baseName.toStdString())), sheetName);
