@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QHash>
 #include <QSet>
 #include <QThread>
 
@@ -22,18 +23,24 @@ MergeObject::~MergeObject() = default;
 namespace {
 
 // A folder reached again through a symbolic link (a link to one of its own parents, say) is not listed
-// twice: without this the walk would never end.
-QList<QFileInfo> collectFiles(const QString& folder, QSet<QString>& visited)
+// twice: without this the walk would never end. A folder whose entries cannot be read is noted, so that its
+// files are not missed without a word.
+QList<QFileInfo> collectFiles(const QString& folder, QSet<QString>& visited, QStringList& unreadable)
 {
     const QDir dir(folder);
     const QString canonical = dir.canonicalPath();
     if (canonical.isEmpty() || visited.contains(canonical))
         return {};
     visited.insert(canonical);
+    const QFileInfo info(folder);
+    if (!info.isReadable() || !info.isExecutable()) {
+        unreadable << QDir::toNativeSeparators(folder);
+        return {};
+    }
     QList<QFileInfo> files = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
     const QList<QFileInfo> subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
     for (const QFileInfo& subfolder : subfolders)
-        files += collectFiles(subfolder.absoluteFilePath(), visited);
+        files += collectFiles(subfolder.absoluteFilePath(), visited, unreadable);
     return files;
 }
 
@@ -42,7 +49,8 @@ QList<QFileInfo> collectFiles(const QString& folder, QSet<QString>& visited)
 QList<QFileInfo> MergeObject::CollectFiles(const QString& folder)
 {
     QSet<QString> visited;
-    return collectFiles(folder, visited);
+    unreadableFolders_.clear();
+    return collectFiles(folder, visited, unreadableFolders_);
 }
 
 void MergeObject::Transform()
@@ -103,6 +111,11 @@ void MergeObject::runBatch(ConversionStep& step)
     QString failureText;
 
     const QList<QFileInfo> files = CollectFiles(options.SourcePath);
+    report_.unreadableFolders = unreadableFolders_;
+    if (step.keepsFailureList()) {
+        for (const QString& folder : unreadableFolders_)
+            failureText += folder + QLatin1Char('\n');
+    }
     platform::initializeAutomationForThread();
 
     auto application = std::make_unique<AutomationObject>(this);
@@ -120,6 +133,7 @@ void MergeObject::runBatch(ConversionStep& step)
     }
 
     bool stopped = false;
+    QHash<QString, QString> savedFrom; // workbook written in this batch -> its source
     if (!workbooks) {
         emit ShowDisposingFile(StatusTexts::noSpreadsheetApplication());
     } else {
@@ -135,22 +149,32 @@ void MergeObject::runBatch(ConversionStep& step)
             ++report_.csvFiles;
             emit ShowDisposingFile(nativePath);
 
-            openError.clear();
-            AutomationObject* workbook = step.obtainWorkbook(*application, *workbooks, nativePath, stopped);
-            if (stopped) {
-                emit ShowDisposingFile(StatusTexts::sourceCannotBeOpened());
-                break;
-            }
             QString reason;
             bool converted = false;
-            if (!workbook) {
-                reason = openError.isEmpty() ? QStringLiteral("the spreadsheet application could not open it")
-                                             : openError;
+            // Two sources with one workbook name (data.csv and data.CSV): the later one is not written
+            // over the workbook of the earlier one.
+            const QString outputName = outputFileNameFor(file, options);
+            const auto earlier = savedFrom.constFind(outputName);
+            if (earlier != savedFrom.constEnd()) {
+                reason = QStringLiteral("its workbook %1 was already written for %2").arg(outputName, *earlier);
             } else {
-                converted = saveWorkbook(*workbook, file, options, reason);
-                if (converted)
-                    ++report_.converted;
-                workbook->dynamicCall("Close (Boolean)", false);
+                openError.clear();
+                AutomationObject* workbook = step.obtainWorkbook(*application, *workbooks, nativePath, stopped);
+                if (stopped) {
+                    emit ShowDisposingFile(StatusTexts::sourceCannotBeOpened());
+                    break;
+                }
+                if (!workbook) {
+                    reason = openError.isEmpty() ? QStringLiteral("the spreadsheet application could not open it")
+                                                 : openError;
+                } else {
+                    converted = saveWorkbook(*workbook, file, options, reason);
+                    if (converted) {
+                        ++report_.converted;
+                        savedFrom.insert(outputName, nativePath);
+                    }
+                    workbook->dynamicCall("Close (Boolean)", false);
+                }
             }
             if (!converted) {
                 report_.failures << nativePath + QStringLiteral(": ") + reason;

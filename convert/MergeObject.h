@@ -18,6 +18,7 @@ struct BatchReport
     int converted = 0;       // workbooks saved
     bool finished = false;   // the batch reached its summary
     QStringList failures;    // "native path: reason", one per file not converted
+    QStringList unreadableFolders; // native paths of the folders whose files could not be listed
     QString failureListPath; // the list written at the end of a conversion by settings, if any
 };
 
@@ -33,8 +34,13 @@ public:
     ~MergeObject() override;
 
     /// Every file below a folder: the folder's own files (hidden ones too, symbolic links not) in name
-    /// order ignoring case, then the files of each visible subfolder in the same order, recursively.
+    /// order ignoring case, then the files of each visible subfolder (a symbolic link to a folder
+    /// included, each folder once) in the same order, recursively. A folder that cannot be read is noted
+    /// in unreadableFolders().
     QList<QFileInfo> CollectFiles(const QString& folder);
+
+    /// Native paths of the folders the last CollectFiles() could not read.
+    const QStringList& unreadableFolders() const { return unreadableFolders_; }
 
     const BatchReport& report() const { return report_; }
 
@@ -57,4 +63,5 @@ private:
 
     QString text_;
     BatchReport report_;
+    QStringList unreadableFolders_;
 };

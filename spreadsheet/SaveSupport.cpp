@@ -7,8 +7,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <cctype>
+#include <filesystem>
+#include <map>
+#include <mutex>
 #include <random>
 #include <set>
+#include <system_error>
 
 namespace spreadsheet {
 
@@ -105,11 +110,88 @@ std::vector<SheetPiece> splitIntoPieces(const Workbook& workbook, std::size_t ma
     return pieces;
 }
 
+namespace {
+
+constexpr std::size_t kMaxNameBytes = 255; // the longest file name of the common file systems
+constexpr std::size_t kRandomDigits = 12;
+// A temporary sibling is named "." + the destination's name (cut to fit) + "." + 12 hex digits + "~".
+constexpr std::size_t kNameOverhead = 1 + 1 + kRandomDigits + 1;
+
+// The destination's name as the temporary name holds it: cut, between two characters, so that the whole
+// temporary name stays within the limit.
+std::string temporaryStem(const std::string& base)
+{
+    if (base.size() + kNameOverhead <= kMaxNameBytes)
+        return base;
+    std::size_t length = kMaxNameBytes - kNameOverhead;
+    while (length > 0 && (static_cast<unsigned char>(base[length]) & 0xC0) == 0x80)
+        --length;
+    return base.substr(0, length);
+}
+
+bool isTemporaryNameOf(const std::string& name, const std::string& stem)
+{
+    if (name.size() != stem.size() + kNameOverhead || name[0] != '.' || name.compare(1, stem.size(), stem) != 0 ||
+        name[1 + stem.size()] != '.' || name.back() != '~')
+        return false;
+    for (std::size_t i = stem.size() + 2; i < name.size() - 1; ++i) {
+        if (!std::isxdigit(static_cast<unsigned char>(name[i])))
+            return false;
+    }
+    return true;
+}
+
+// Temporary siblings that saves killed half way (a power cut, SIGKILL) left behind. A folder is looked
+// through once per run, at its first save, not at every save: a batch may put thousands of workbooks
+// into one folder. Each save then removes the leftovers of its own name.
+class Leftovers
+{
+public:
+    void removeFor(const std::string& folder, const std::string& stem)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        auto [place, first] = byFolder_.try_emplace(folder);
+        if (first)
+            place->second = scan(folder);
+        std::vector<std::string>& names = place->second;
+        for (auto it = names.begin(); it != names.end();) {
+            if (isTemporaryNameOf(*it, stem)) {
+                std::remove((folder + *it).c_str());
+                it = names.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+private:
+    static std::vector<std::string> scan(const std::string& folder)
+    {
+        std::vector<std::string> names;
+        std::error_code error;
+        const std::filesystem::path path = std::filesystem::u8path(folder.empty() ? "." : folder);
+        for (std::filesystem::directory_iterator it(path, error), end; !error && it != end; it.increment(error)) {
+            const std::string name = it->path().filename().u8string();
+            if (name.size() > kNameOverhead && name[0] == '.' && name.back() == '~')
+                names.push_back(name);
+        }
+        return names;
+    }
+
+    std::mutex mutex_;
+    std::map<std::string, std::vector<std::string>> byFolder_;
+};
+
+} // namespace
+
 TemporarySibling::TemporarySibling(const std::string& destination) : destination_(destination)
 {
     const std::size_t slash = destination.find_last_of('/');
     const std::string folder = slash == std::string::npos ? std::string() : destination.substr(0, slash + 1);
-    const std::string base = slash == std::string::npos ? destination : destination.substr(slash + 1);
+    const std::string stem = temporaryStem(slash == std::string::npos ? destination : destination.substr(slash + 1));
+    static Leftovers leftovers;
+    leftovers.removeFor(folder, stem);
+
     // Exclusive creation ("x") never takes over someone else's file, and leaves the permissions to the
     // user's defaults, as for any new file.
     static std::atomic<unsigned> counter{0};
@@ -117,7 +199,7 @@ TemporarySibling::TemporarySibling(const std::string& destination) : destination
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%08x%04x~", random(), counter++ & 0xFFFF);
-        const std::string candidate = folder + "." + base + suffix;
+        const std::string candidate = folder + "." + stem + suffix;
         if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
             std::fclose(file);
             path_ = candidate;
