@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QTextCodec>
 
+#include <algorithm>
 #include <functional>
 #include <string>
 
@@ -101,8 +102,10 @@ void replaceUnpairedSurrogates(QString& text)
     }
 }
 
-// Calls `take` with the decoded text in pieces of about kPieceBytes of source; false when `take` is.
-bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice, const std::function<bool(const QString&)>& take)
+// Calls `take` with the decoded text, in UTF-8, in pieces of about kPieceBytes of source; false when
+// `take` is.
+bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice,
+                    const std::function<bool(const std::string&)>& take)
 {
     const SourceReading reading = readingFor(bytes, choice);
     const char* first = bytes.constData() + reading.skip;
@@ -116,7 +119,7 @@ bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice, const 
             if (first == last && state.remainingChars > 0)
                 piece += QChar(QChar::ReplacementCharacter); // a character cut by the end of the file
             replaceUnpairedSurrogates(piece);
-            if (!take(piece))
+            if (!take(piece.toUtf8().toStdString()))
                 return false;
         }
         return true;
@@ -137,10 +140,15 @@ bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice, const 
             }
             decoder.decode(nullptr, nullptr, true, utf8);
         }
-        if (!take(QString::fromUtf8(utf8.data(), int(utf8.size()))))
+        if (!take(utf8))
             return false;
     }
     return true;
+}
+
+bool isAscii(const std::string& text)
+{
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // Writes text pieces to the staged file in GB18030.
@@ -151,12 +159,13 @@ public:
     {
         ok_ = file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
     }
-    bool write(const QString& text)
+    bool write(const QString& text) { return write(codec_->fromUnicode(text)); }
+    bool write(const std::string& utf8)
     {
-        // A piece never ends between the two halves of a surrogate pair: the decoders give whole characters.
-        const QByteArray encoded = codec_->fromUnicode(text);
-        ok_ = ok_ && file_.write(encoded) == encoded.size();
-        return ok_;
+        // ASCII is the same in GB18030: most of a typical export needs no conversion at all.
+        if (isAscii(utf8))
+            return write(QByteArray::fromRawData(utf8.data(), int(utf8.size())));
+        return write(QString::fromUtf8(utf8.data(), int(utf8.size())));
     }
     bool finish()
     {
@@ -165,6 +174,12 @@ public:
     }
 
 private:
+    bool write(const QByteArray& encoded)
+    {
+        ok_ = ok_ && file_.write(encoded) == encoded.size();
+        return ok_;
+    }
+
     QFile file_;
     QTextCodec* codec_;
     bool ok_ = false;
@@ -182,8 +197,8 @@ SourceEncodingChoice encodingChoice(bool utf8Bom, bool ucs2)
 QString SourceDecoding(const QByteArray& bytes, SourceEncodingChoice choice)
 {
     QString text;
-    decodeInPieces(bytes, choice, [&text](const QString& piece) {
-        text += piece;
+    decodeInPieces(bytes, choice, [&text](const std::string& piece) {
+        text += QString::fromUtf8(piece.data(), int(piece.size()));
         return true;
     });
     return text;
@@ -217,7 +232,7 @@ bool stageText(const QString& path, const QString& text)
 bool stageSource(const QString& path, const QByteArray& bytes, SourceEncodingChoice choice)
 {
     StagedFile file(path);
-    decodeInPieces(bytes, choice, [&file](const QString& piece) { return file.write(piece); });
+    decodeInPieces(bytes, choice, [&file](const std::string& piece) { return file.write(piece); });
     return file.finish();
 }
 
