@@ -28,22 +28,9 @@ struct SourceReading
 
 bool isUtf16(TextEncoding encoding) { return encoding == TextEncoding::Utf16LE || encoding == TextEncoding::Utf16BE; }
 
-int markLength(const QByteArray& bytes, TextEncoding& encoding)
+std::size_t markLength(const QByteArray& bytes, TextEncoding& encoding)
 {
-    const auto* data = reinterpret_cast<const uchar*>(bytes.constData());
-    if (bytes.size() >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
-        encoding = TextEncoding::Utf8;
-        return 3;
-    }
-    if (bytes.size() >= 2 && data[0] == 0xFF && data[1] == 0xFE) {
-        encoding = TextEncoding::Utf16LE;
-        return 2;
-    }
-    if (bytes.size() >= 2 && data[0] == 0xFE && data[1] == 0xFF) {
-        encoding = TextEncoding::Utf16BE;
-        return 2;
-    }
-    return 0;
+    return spreadsheet::byteOrderMarkLength(std::string_view(bytes.constData(), std::size_t(bytes.size())), encoding);
 }
 
 SourceReading readingFor(const QByteArray& bytes, SourceEncodingChoice choice)
@@ -59,7 +46,7 @@ SourceReading readingFor(const QByteArray& bytes, SourceEncodingChoice choice)
     }
     case SourceEncodingChoice::Utf16: {
         TextEncoding marked = TextEncoding::Utf16LE;
-        reading.skip = markLength(bytes, marked);
+        reading.skip = int(markLength(bytes, marked));
         if (reading.skip == 2) {
             reading.encoding = marked;
         } else {

@@ -102,16 +102,28 @@ Gb18030Reading readAsGb18030(const unsigned char* p, const unsigned char* end)
 
 } // namespace
 
+std::size_t byteOrderMarkLength(std::string_view bytes, TextEncoding& encoding)
+{
+    auto data = reinterpret_cast<const unsigned char*>(bytes.data());
+    const std::size_t size = bytes.size();
+    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF) {
+        encoding = TextEncoding::Utf8;
+        return 3;
+    }
+    if (size >= 2 && ((data[0] == 0xFF && data[1] == 0xFE) || (data[0] == 0xFE && data[1] == 0xFF))) {
+        encoding = data[0] == 0xFF ? TextEncoding::Utf16LE : TextEncoding::Utf16BE;
+        return 2;
+    }
+    return 0;
+}
+
 DetectedEncoding detectEncoding(std::string_view bytes)
 {
     auto data = reinterpret_cast<const unsigned char*>(bytes.data());
     const std::size_t size = bytes.size();
-    if (size >= 3 && data[0] == 0xEF && data[1] == 0xBB && data[2] == 0xBF)
-        return {TextEncoding::Utf8, 3};
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xFE)
-        return {TextEncoding::Utf16LE, 2};
-    if (size >= 2 && data[0] == 0xFE && data[1] == 0xFF)
-        return {TextEncoding::Utf16BE, 2};
+    TextEncoding marked = TextEncoding::Utf8;
+    if (const std::size_t mark = byteOrderMarkLength(bytes, marked))
+        return {marked, mark};
 
     // UTF-16 without a mark, judged on the sample in both byte orders.
     const std::size_t sample = (size < kUtf16SampleBytes ? size : kUtf16SampleBytes) & ~std::size_t(1);

@@ -13,6 +13,10 @@ struct DetectedEncoding
     std::size_t byteOrderMarkLength = 0; // bytes to drop at the start
 };
 
+/// Length of the byte-order mark (UTF-8, UTF-16 LE or BE) the bytes start with, which names `encoding`;
+/// 0 when they start with none, leaving `encoding` as it was.
+std::size_t byteOrderMarkLength(std::string_view bytes, TextEncoding& encoding);
+
 /// Picks the encoding of a text file's bytes, judging the text as a whole:
 /// - a byte-order mark decides and is dropped;
 /// - UTF-16 without a mark when the sample reads as UTF-16 with its line ends and delimiters as whole code

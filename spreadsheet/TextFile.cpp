@@ -1,5 +1,6 @@
 #include "TextFile.h"
 
+#include "EncodingDetection.h"
 #include "FileHandle.h"
 
 #include <cerrno>
@@ -69,18 +70,7 @@ Status readTextFile(const std::string& path, TextEncoding encoding, std::string&
         return opened;
     std::vector<char> piece(kPieceBytes);
     std::size_t got = std::fread(piece.data(), 1, piece.size(), handle.get());
-    const auto* head = reinterpret_cast<const unsigned char*>(piece.data());
-    std::size_t skip = 0;
-    if (got >= 3 && head[0] == 0xEF && head[1] == 0xBB && head[2] == 0xBF) {
-        encoding = TextEncoding::Utf8;
-        skip = 3;
-    } else if (got >= 2 && head[0] == 0xFF && head[1] == 0xFE) {
-        encoding = TextEncoding::Utf16LE;
-        skip = 2;
-    } else if (got >= 2 && head[0] == 0xFE && head[1] == 0xFF) {
-        encoding = TextEncoding::Utf16BE;
-        skip = 2;
-    }
+    std::size_t skip = byteOrderMarkLength(std::string_view(piece.data(), got), encoding);
 
     text.clear();
     // UTF-16 and GB18030 take at most 1.5 bytes of UTF-8 per byte; reserved pages that are never written
