@@ -103,6 +103,7 @@ private slots:
     void convertsNamesTheFileSystemCannotDecode();
     void reportsSourcesSharingAWorkbookName_data();
     void reportsSourcesSharingAWorkbookName();
+    void reportsUnreadableFolders_data();
     void reportsUnreadableFolders();
     void savesNamesUpToTheFileSystemLimit();
     void nextSaveRemovesWhatAKilledSaveLeft();
@@ -371,9 +372,15 @@ void TestConvertCli::reportsSourcesSharingAWorkbookName()
         QCOMPARE(QString::fromUtf8(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt"))), later + '\n');
 }
 
+void TestConvertCli::reportsUnreadableFolders_data()
+{
+    reportsSourcesSharingAWorkbookName_data();
+}
+
 // A subfolder that cannot be read is named, and the batch does not count as complete.
 void TestConvertCli::reportsUnreadableFolders()
 {
+    QFETCH(bool, bySettings);
     writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
     writeFile(source_ + QStringLiteral("/locked/b.csv"), kSmallCsv);
     QVERIFY(QDir().mkpath(output_));
@@ -389,13 +396,19 @@ void TestConvertCli::reportsUnreadableFolders()
     }
     QVERIFY(QFile::setPermissions(source_ + QStringLiteral("/locked"), QFileDevice::Permissions()));
 
-    const Result result = runConverter({source_, QStringLiteral("--out"), output_}, user);
+    QStringList arguments{source_, QStringLiteral("--out"), output_};
+    if (bySettings)
+        arguments << QStringLiteral("--by-settings");
+
+    const Result result = runConverter(arguments, user);
 
     QFile::setPermissions(source_ + QStringLiteral("/locked"), QFileDevice::Permissions(0x7700));
     QCOMPARE(result.exitCode, 1);
     QVERIFY2(result.err.contains("cannot read the folder " + QFile::encodeName(source_) + "/locked\n"),
              result.err.constData());
     QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});
+    if (bySettings)
+        QCOMPARE(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt")), QFile::encodeName(source_) + "/locked\n");
 }
 
 // The save's temporary sibling never makes a name the file system takes too long for it.
