@@ -1,15 +1,20 @@
 #include "cli/ConvertCommand.h"
 
+#include "QuillmarkVersion.h"
+
 #include <QDir>
 #include <QFileInfo>
 #include <QMap>
 
+#include <algorithm>
+
 QString convertUsage()
 {
     return QStringLiteral(
-        "usage: quillmark-convert SOURCE_FOLDER (--out FOLDER | --next-to-source) [--format xlsx|xls]\n"
+        "Usage: quillmark-convert SOURCE_FOLDER (--out FOLDER | --next-to-source) [--format xlsx|xls]\n"
         "                         [--by-settings [--delimiter tab|semicolon|comma|space] [--merge-delimiters]\n"
-        "                          [--text-columns LIST] [--cell-by-cell] [--encoding auto|utf16|local]]\n"
+        "                          [--encoding auto|utf16|local] [--text-columns LIST [--cell-by-cell]]]\n"
+        "       quillmark-convert --help | --version\n"
         "\n"
         "Converts every .csv file below SOURCE_FOLDER into a workbook, the way the window's automatic\n"
         "conversion does (or, with --by-settings, its conversion by settings), and prints each status\n"
@@ -23,13 +28,32 @@ QString convertUsage()
         "                      whose path is printed\n"
         "  --delimiter D       tab (default), semicolon, comma or space\n"
         "  --merge-delimiters  a run of delimiters counts as one\n"
-        "  --text-columns LIST columns kept as text, numbered from 1, e.g. 2,3,4\n"
-        "  --cell-by-cell      write the cells one by one (with --text-columns only), for text the\n"
-        "                      GBK code page cannot hold\n"
-        "  --encoding E        auto (default): UTF-8, else UTF-16, else GBK; utf16; local: the system's\n"
-        "                      8-bit encoding\n"
+        "  --encoding E        auto (default): as the automatic conversion reads it; utf16; local: the\n"
+        "                      system's 8-bit encoding\n"
+        "  --text-columns LIST columns kept as text: numbers from 1 to 16384 separated by commas, e.g. 2,3,4\n"
+        "  --cell-by-cell      write the cells one by one (needs --text-columns), for text the GBK code\n"
+        "                      page cannot hold\n"
+        "  -h, --help          print this text\n"
+        "      --version       print the version\n"
         "\n"
-        "Exit status: 0 when every .csv file was converted, 1 when any was not, 2 for a usage error.\n");
+        "Exit status: 0 when every .csv file was converted and every folder read, 1 when any was not,\n"
+        "2 for a usage error.\n");
+}
+
+QString convertVersion()
+{
+    return QStringLiteral("quillmark-convert " QUILLMARK_VERSION);
+}
+
+bool validTextColumns(const QString& list)
+{
+    const QStringList pieces = list.split(QLatin1Char(','), Qt::KeepEmptyParts);
+    return std::all_of(pieces.begin(), pieces.end(), [](const QString& piece) {
+        bool number = !piece.isEmpty() && piece.size() <= 5 &&
+                      std::all_of(piece.begin(), piece.end(), [](QChar c) { return c >= '0' && c <= '9'; });
+        const int column = number ? piece.toInt() : 0;
+        return column >= 1 && column <= 16384;
+    });
 }
 
 namespace {
@@ -48,22 +72,37 @@ ConvertCommand parseConvertCommand(const QStringList& arguments)
     ConversionOptions& options = command.options;
     QString source, out, format = QStringLiteral("xlsx");
     QString delimiter = QStringLiteral("tab"), encoding = QStringLiteral("auto"), textColumns;
-    bool nextToSource = false, settingsOption = false;
+    bool nextToSource = false, settingsOption = false, textColumnsGiven = false, optionsEnded = false;
     QMap<QString, QString*> valued{{QStringLiteral("--out"), &out},
                                    {QStringLiteral("--format"), &format},
                                    {QStringLiteral("--delimiter"), &delimiter},
                                    {QStringLiteral("--text-columns"), &textColumns},
                                    {QStringLiteral("--encoding"), &encoding}};
+    auto fail = [&command](const QString& error) {
+        command.error = error;
+        return command;
+    };
 
     for (int i = 0; i < arguments.size(); ++i) {
         const QString& argument = arguments[i];
-        if (valued.contains(argument)) {
-            if (i + 1 >= arguments.size()) {
-                command.error = argument + QStringLiteral(" needs a value");
-                return command;
-            }
+        if (optionsEnded || argument == QLatin1String("-") || !argument.startsWith(QLatin1Char('-'))) {
+            if (!source.isEmpty())
+                return fail(QStringLiteral("only one source folder may be given (also got %1)").arg(argument));
+            source = argument;
+        } else if (argument == QLatin1String("--")) {
+            optionsEnded = true; // what follows is the source folder, even if it starts with a dash
+        } else if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) {
+            command.help = true;
+            return command;
+        } else if (argument == QLatin1String("--version")) {
+            command.version = true;
+            return command;
+        } else if (valued.contains(argument)) {
+            if (i + 1 >= arguments.size())
+                return fail(argument + QStringLiteral(" needs a value"));
             *valued[argument] = arguments[++i];
             settingsOption |= argument != QLatin1String("--out") && argument != QLatin1String("--format");
+            textColumnsGiven |= argument == QLatin1String("--text-columns");
         } else if (argument == QLatin1String("--next-to-source")) {
             nextToSource = true;
         } else if (argument == QLatin1String("--by-settings")) {
@@ -72,35 +111,34 @@ ConvertCommand parseConvertCommand(const QStringList& arguments)
             options.ConsecutiveDelimiter = settingsOption = true;
         } else if (argument == QLatin1String("--cell-by-cell")) {
             options.OtherLanguage = settingsOption = true;
-        } else if (argument.startsWith(QLatin1String("--"))) {
-            command.error = QStringLiteral("unknown option ") + argument;
-            return command;
-        } else if (source.isEmpty()) {
-            source = argument;
         } else {
-            command.error = QStringLiteral("only one source folder may be given");
-            return command;
+            return fail(QStringLiteral("unknown option %1").arg(argument));
         }
     }
 
-    if (source.isEmpty()) {
-        command.error = QStringLiteral("no source folder given");
-    } else if (out.isEmpty() == !nextToSource) {
-        command.error = QStringLiteral("give either --out FOLDER or --next-to-source");
-    } else if (format != QLatin1String("xlsx") && format != QLatin1String("xls")) {
-        command.error = QStringLiteral("the format must be xlsx or xls");
-    } else if (settingsOption && !command.bySettings) {
-        command.error = QStringLiteral("the delimiter, text-column, cell-by-cell and encoding options need --by-settings");
-    } else if (!delimiters().contains(delimiter)) {
-        command.error = QStringLiteral("the delimiter must be tab, semicolon, comma or space");
-    } else if (encoding != QLatin1String("auto") && encoding != QLatin1String("utf16") &&
-               encoding != QLatin1String("local")) {
-        command.error = QStringLiteral("the encoding must be auto, utf16 or local");
-    } else if (!QFileInfo(source).isDir()) {
-        command.error = QStringLiteral("the source folder does not exist: ") + source;
-    }
-    if (!command.error.isEmpty())
-        return command;
+    if (source.isEmpty())
+        return fail(QStringLiteral("no source folder given"));
+    if (out.isEmpty() == !nextToSource)
+        return fail(QStringLiteral("give either --out FOLDER or --next-to-source"));
+    if (format != QLatin1String("xlsx") && format != QLatin1String("xls"))
+        return fail(QStringLiteral("the format must be xlsx or xls, not %1").arg(format));
+    if (settingsOption && !command.bySettings)
+        return fail(QStringLiteral("--delimiter, --merge-delimiters, --encoding, --text-columns and --cell-by-cell "
+                                   "need --by-settings"));
+    if (!delimiters().contains(delimiter))
+        return fail(QStringLiteral("the delimiter must be tab, semicolon, comma or space, not %1").arg(delimiter));
+    if (encoding != QLatin1String("auto") && encoding != QLatin1String("utf16") && encoding != QLatin1String("local"))
+        return fail(QStringLiteral("the encoding must be auto, utf16 or local, not %1").arg(encoding));
+    if (textColumnsGiven && !validTextColumns(textColumns))
+        return fail(QStringLiteral("--text-columns takes column numbers from 1 to 16384 separated by commas, "
+                                   "not \"%1\"").arg(textColumns));
+    if (options.OtherLanguage && !textColumnsGiven)
+        return fail(QStringLiteral("--cell-by-cell needs --text-columns"));
+    const QFileInfo sourceInfo(source);
+    if (!sourceInfo.exists())
+        return fail(QStringLiteral("the source folder %1 does not exist").arg(source));
+    if (!sourceInfo.isDir())
+        return fail(QStringLiteral("%1 is not a folder").arg(source));
 
     auto nativeFolder = [](const QString& folder) {
         return QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absolutePath()));

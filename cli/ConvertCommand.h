@@ -10,7 +10,9 @@ struct ConvertCommand
 {
     ConversionOptions options;
     bool bySettings = false; // conversion by settings instead of automatic conversion
-    QString error;           // set when the command line is not usable
+    bool help = false;       // --help or -h: print the usage, convert nothing
+    bool version = false;    // --version: print the version, convert nothing
+    QString error;           // one line naming the problem, when the command line is not usable
 };
 
 /// Reads the arguments (without the program name).
@@ -18,3 +20,10 @@ ConvertCommand parseConvertCommand(const QStringList& arguments);
 
 /// The usage text.
 QString convertUsage();
+
+/// What --version prints: the program's name and version.
+QString convertVersion();
+
+/// Column numbers of --text-columns: numbers from 1 to 16,384 separated by commas, nothing else. False
+/// for anything else.
+bool validTextColumns(const QString& list);

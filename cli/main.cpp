@@ -34,9 +34,17 @@ int main(int argc, char** argv)
     arguments.removeFirst();
 
     const ConvertCommand command = parseConvertCommand(arguments);
+    if (command.help) {
+        std::fputs(convertUsage().toUtf8().constData(), stdout);
+        return 0;
+    }
+    if (command.version) {
+        printLine(stdout, convertVersion());
+        return 0;
+    }
     if (!command.error.isEmpty()) {
         printLine(stderr, QStringLiteral("quillmark-convert: ") + command.error);
-        std::fputs(convertUsage().toUtf8().constData(), stderr);
+        printLine(stderr, QStringLiteral("Try 'quillmark-convert --help'."));
         return 2;
     }
     if (!command.options.SaveToQuondamPath && !QDir().mkpath(command.options.SavePath)) {

@@ -4,6 +4,7 @@
 #include "cli/ConvertCommand.h"
 #include "convert/StatusTexts.h"
 #include "platform/FileNameEncoding.h"
+#include "QuillmarkVersion.h"
 #include "tests/TestFiles.h"
 
 #include <QDir>
@@ -124,33 +125,74 @@ void TestConvertCli::init()
 
 void TestConvertCli::usageErrors_data()
 {
-    // "SRC" and "OUT" stand for the test's source and output folders.
+    // "SRC" and "OUT" stand for the test's source and output folders. A usage error is one line naming the
+    // problem and a pointer to --help, on standard error, with exit status 2; --help and --version print
+    // on standard output and exit 0.
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("firstLine"); // standard output for exit 0, standard error otherwise
 
-    QTest::newRow("no arguments") << QStringList();
-    QTest::newRow("no destination") << QStringList{"SRC"};
-    QTest::newRow("both destinations") << QStringList{"SRC", "--out", "OUT", "--next-to-source"};
-    QTest::newRow("bad format") << QStringList{"SRC", "--out", "OUT", "--format", "csv"};
-    QTest::newRow("format without value") << QStringList{"SRC", "--out", "OUT", "--format"};
-    QTest::newRow("missing source folder") << QStringList{"SRC/missing", "--out", "OUT"};
-    QTest::newRow("source is a file") << QStringList{"SRC/a.csv", "--out", "OUT"};
-    QTest::newRow("two source folders") << QStringList{"SRC", "SRC", "--out", "OUT"};
-    QTest::newRow("unknown option") << QStringList{"SRC", "--out", "OUT", "--recursive"};
-    QTest::newRow("settings option without --by-settings") << QStringList{"SRC", "--out", "OUT", "--merge-delimiters"};
-    QTest::newRow("bad delimiter") << QStringList{"SRC", "--out", "OUT", "--by-settings", "--delimiter", "pipe"};
-    QTest::newRow("bad encoding") << QStringList{"SRC", "--out", "OUT", "--by-settings", "--encoding", "gbk"};
+    const QString usage = QStringLiteral("Usage: quillmark-convert SOURCE_FOLDER (--out FOLDER | --next-to-source) "
+                                         "[--format xlsx|xls]");
+    QTest::newRow("--help") << QStringList{"--help"} << 0 << usage;
+    QTest::newRow("-h after other arguments") << QStringList{"SRC", "-h"} << 0 << usage;
+    QTest::newRow("--version") << QStringList{"--version"} << 0 << "quillmark-convert " + QStringLiteral(QUILLMARK_VERSION);
+    QTest::newRow("no arguments") << QStringList() << 2 << "quillmark-convert: no source folder given";
+    QTest::newRow("no destination") << QStringList{"SRC"} << 2
+                                    << "quillmark-convert: give either --out FOLDER or --next-to-source";
+    QTest::newRow("both destinations") << QStringList{"SRC", "--out", "OUT", "--next-to-source"} << 2
+                                       << "quillmark-convert: give either --out FOLDER or --next-to-source";
+    QTest::newRow("bad format") << QStringList{"SRC", "--out", "OUT", "--format", "csv"} << 2
+                                << "quillmark-convert: the format must be xlsx or xls, not csv";
+    QTest::newRow("format without value") << QStringList{"SRC", "--out", "OUT", "--format"} << 2
+                                          << "quillmark-convert: --format needs a value";
+    QTest::newRow("missing source folder") << QStringList{"SRC/missing", "--out", "OUT"} << 2
+                                           << "quillmark-convert: the source folder SRC/missing does not exist";
+    QTest::newRow("source is a file") << QStringList{"SRC/a.csv", "--out", "OUT"} << 2
+                                      << "quillmark-convert: SRC/a.csv is not a folder";
+    QTest::newRow("two source folders") << QStringList{"SRC", "SRC", "--out", "OUT"} << 2
+                                        << "quillmark-convert: only one source folder may be given (also got SRC)";
+    QTest::newRow("unknown option") << QStringList{"SRC", "--out", "OUT", "--recursive"} << 2
+                                    << "quillmark-convert: unknown option --recursive";
+    QTest::newRow("unknown short option") << QStringList{"-x", "SRC", "--out", "OUT"} << 2
+                                          << "quillmark-convert: unknown option -x";
+    QTest::newRow("settings option without --by-settings")
+        << QStringList{"SRC", "--out", "OUT", "--merge-delimiters"} << 2
+        << "quillmark-convert: --delimiter, --merge-delimiters, --encoding, --text-columns and --cell-by-cell need "
+           "--by-settings";
+    QTest::newRow("bad delimiter") << QStringList{"SRC", "--out", "OUT", "--by-settings", "--delimiter", "pipe"} << 2
+                                   << "quillmark-convert: the delimiter must be tab, semicolon, comma or space, not pipe";
+    QTest::newRow("bad encoding") << QStringList{"SRC", "--out", "OUT", "--by-settings", "--encoding", "gbk"} << 2
+                                  << "quillmark-convert: the encoding must be auto, utf16 or local, not gbk";
+    const QString columns = QStringLiteral("quillmark-convert: --text-columns takes column numbers from 1 to 16384 "
+                                           "separated by commas, not \"%1\"");
+    for (const char* list : {"a,b", "0", "2,,3", "16385", "2, 3", "2,", ""})
+        QTest::newRow(qPrintable(QStringLiteral("text columns \"%1\"").arg(list)))
+            << QStringList{"SRC", "--out", "OUT", "--by-settings", "--text-columns", list} << 2
+            << columns.arg(list);
+    QTest::newRow("cell by cell without text columns") << QStringList{"SRC", "--out", "OUT", "--by-settings",
+                                                                      "--cell-by-cell"}
+                                                       << 2 << "quillmark-convert: --cell-by-cell needs --text-columns";
 }
 
 void TestConvertCli::usageErrors()
 {
     QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, firstLine);
     writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
     arguments.replaceInStrings(QStringLiteral("SRC"), source_).replaceInStrings(QStringLiteral("OUT"), output_);
+    firstLine.replace(QStringLiteral("SRC"), source_);
 
     const Result result = runConverter(arguments);
-    QCOMPARE(result.exitCode, 2);
-    QVERIFY2(result.err.contains("usage: quillmark-convert"), result.err.constData());
-    QCOMPARE(result.out, QByteArray());
+
+    QCOMPARE(result.exitCode, exitCode);
+    const QByteArray printed = exitCode == 0 ? result.out : result.err;
+    QCOMPARE(QString::fromUtf8(printed).section(QLatin1Char('\n'), 0, 0), firstLine);
+    QCOMPARE(exitCode == 0 ? result.err : result.out, QByteArray());
+    if (exitCode == 2)
+        QCOMPARE(QString::fromUtf8(result.err).split(QLatin1Char('\n'), Qt::SkipEmptyParts),
+                 (QStringList{firstLine, QStringLiteral("Try 'quillmark-convert --help'.")}));
     QVERIFY(!QFileInfo::exists(output_)); // nothing was started
 }
 
