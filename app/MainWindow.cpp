@@ -7,6 +7,7 @@
 #include "platform/ScreenSize.h"
 #include "update/ThreadPost.h"
 #include "update/UpdateRestart.h"
+#include "QuillmarkVersion.h"
 #include "ui_MainWindow.h"
 
 #include <QDir>
@@ -51,7 +52,7 @@ MainWindow::MainWindow(QWidget* parent)
     normalWidth = width();
     move(InitialWindowPosition(QSize(screenWidth, screenHeight), QSize(normalWidth, normalHeight)));
 
-    setWindowTitle(QStringLiteral("Quillmark7.0"));
+    setWindowTitle(QStringLiteral("Quillmark" QUILLMARK_VERSION));
     setWindowIcon(QIcon(QStringLiteral(":/images/qmk.ico")));
 
     systemTray = new SystemTray(this);

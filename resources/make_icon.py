@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the program's icon, qmk.ico: a green sheet tile with a white grid and a header row.
+"""Draws the program's icon: a green sheet tile with a white grid and a header row, as qmk.ico (the
+window and tray icon, compiled in) and as quillmark.png (128 x 128, for the desktop entry of a bundle).
 
-Run it again only to change the picture; the build uses the checked-in qmk.ico.
+Run it again only to change the picture; the build uses the checked-in files.
+Usage: make_icon.py [ICO_PATH [PNG_PATH]]
 """
 import struct
 import sys
+import zlib
 
 SIZES = (16, 24, 32, 48, 64)
 SAMPLES = 4  # per axis: 16 samples per pixel smooth the edges
@@ -67,7 +70,29 @@ def bitmap_entry(size):
     return header + pixels + bytes(mask_row * size)
 
 
-def main(path):
+def png(size):
+    """RGBA rows, top row first, in a PNG file."""
+    bgra = render(size)
+    stride = size * 4
+    raw = bytearray()
+    for y in reversed(range(size)):  # render() gives the bottom row first
+        row = bgra[y * stride:(y + 1) * stride]
+        raw.append(0)  # no filter
+        for x in range(0, stride, 4):
+            b, g, r, a = row[x:x + 4]
+            raw += bytes((r, g, b, a))
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)  # 8-bit RGBA
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(bytes(raw), 9)) + \
+        chunk(b"IEND", b"")
+
+
+def main(path, png_path):
+    with open(png_path, "wb") as f:
+        f.write(png(128))
     images = [bitmap_entry(size) for size in SIZES]
     out = struct.pack("<HHH", 0, 1, len(images))
     offset = 6 + 16 * len(images)
@@ -80,4 +105,4 @@ def main(path):
 
 
 if __name__ == "__main__":
-    main(sys.argv[1] if len(sys.argv) > 1 else "qmk.ico")
+    main(sys.argv[1] if len(sys.argv) > 1 else "qmk.ico", sys.argv[2] if len(sys.argv) > 2 else "quillmark.png")

@@ -1,19 +1,37 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, running, testing and benchmarking Quillmark needs.
-# Used by both README commands and by .ci/run, so the list lives here only.
+# Installs the Debian packages Quillmark needs. The one list of them, used by both README commands, by
+# .ci/run and by the bundle's README:
+#   install-deps.sh            everything: build, run, test and benchmark (the test command, CI)
+#   install-deps.sh --build    what building and running the program needs (the run command)
+#   install-deps.sh --runtime  what the program needs at run time only (an unpacked bundle)
 set -euo pipefail
 
-PACKAGES=(
+# Shared libraries the executables load, and the desktop's file opener for the list of failed files.
+RUNTIME=(
+  libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5
+  zlib1g libgsf-1-114 libquazip1-qt5-1 libcurl4
+  xdg-utils
+)
+BUILD=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools
   zlib1g-dev
-  libxlsxwriter-dev  # only for the benchmark's speed floor (bench/)
   libgsf-1-dev
   libquazip1-qt5-dev
   libcurl4-openssl-dev
-  python3 python3-openpyxl python3-xlrd
+)
+TEST=(
+  python3 python3-openpyxl python3-xlrd  # independent readers of our workbooks
+  libxlsxwriter-dev  # only for the benchmark's speed floor (bench/)
   time
 )
+
+case "${1:-}" in
+  "") PACKAGES=("${RUNTIME[@]}" "${BUILD[@]}" "${TEST[@]}") ;;
+  --build) PACKAGES=("${RUNTIME[@]}" "${BUILD[@]}") ;;
+  --runtime) PACKAGES=("${RUNTIME[@]}") ;;
+  *) echo "usage: $0 [--build | --runtime]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${PACKAGES[@]}"; do

@@ -3,8 +3,8 @@
 # available, opens the window.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-"$root/scripts/install-deps.sh"
-"$root/scripts/build.sh"
+"$root/scripts/install-deps.sh" --build
+"$root/scripts/build.sh" --program
 out="$root/build/examples-xlsx"
 rm -rf "$out"
 status=0
