@@ -11,6 +11,7 @@ PACKAGES=(
   libgsf-1-dev
   libquazip1-qt5-dev
   libcurl4-openssl-dev
+  libsodium-dev  # release signatures of the self-update
   python3 python3-openpyxl python3-xlrd
   time
 )
