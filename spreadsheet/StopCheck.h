@@ -15,7 +15,7 @@ namespace spreadsheet {
 /// has ended to learn why it ended. Without a probe it never stops. Used on one thread at a time.
 class StopCheck
 {
-public:
+  public:
     StopCheck() = default;
     explicit StopCheck(std::function<bool()> probe) : probe_(std::move(probe)) {}
 
@@ -26,7 +26,7 @@ public:
         return stopped_;
     }
 
-private:
+  private:
     std::function<bool()> probe_;
     mutable bool stopped_ = false;
 };

@@ -90,9 +90,11 @@ class TestStopCheck : public QObject
             QCOMPARE(entriesOf(output.path()), QStringList{QFileInfo(path).fileName()});
             return;
         }
-        QCOMPARE(QString::fromStdString(saved.message()), QString::fromStdString(spreadsheet::stoppedStatus().message()));
+        QCOMPARE(QString::fromStdString(saved.message()),
+                 QString::fromStdString(spreadsheet::stoppedStatus().message()));
         QCOMPARE(*probe.asked, stopAt); // not asked again once it said stop
-        QCOMPARE(entriesOf(output.path()), existing ? QStringList{QFileInfo(path).fileName()} : QStringList());
+        QCOMPARE(entriesOf(output.path()),
+                 existing ? QStringList{QFileInfo(path).fileName()} : QStringList());
         if (existing)
             QCOMPARE(readFile(path), QByteArray("an earlier workbook"));
         // Once stopped, the application stays stopped: nothing further is opened or written.
@@ -136,7 +138,8 @@ class TestStopCheck : public QObject
                      std::size_t(100001));
             return;
         }
-        QCOMPARE(QString::fromStdString(status.message()), QString::fromStdString(spreadsheet::stoppedStatus().message()));
+        QCOMPARE(QString::fromStdString(status.message()),
+                 QString::fromStdString(spreadsheet::stoppedStatus().message()));
         QCOMPARE(opened, SpreadsheetApplication::kNoWorkbook);
         QCOMPARE(application.activeWorkbook(), SpreadsheetApplication::kNoWorkbook);
         QCOMPARE(*probe.asked, stopAt);
