@@ -63,7 +63,8 @@ bool GetJsonValue(char* output, std::size_t outputSize, const char* text, const 
     value = value.substr(0, lastNonQuote == std::string_view::npos ? 0 : lastNonQuote + 1);
     if (value.size() >= outputSize)
         return false;
-    std::memcpy(output, value.data(), value.size());
+    if (!value.empty()) // an empty value may have no data at all, and memcpy takes no null pointer
+        std::memcpy(output, value.data(), value.size());
     output[value.size()] = '\0';
     return true;
 }
