@@ -58,7 +58,8 @@ QString SourceDecoding(const QByteArray& bytes, SourceEncodingChoice choice)
 {
     switch (choice) {
     case SourceEncodingChoice::Local8Bit: {
-        QString text = QString::fromLocal8Bit(bytes);
+        // With its size: the QByteArray overload stops at the first zero byte and loses the rest.
+        QString text = QString::fromLocal8Bit(bytes.constData(), bytes.size());
         if (text.startsWith(QChar(0xFEFF)))
             text.remove(0, 1);
         return text;

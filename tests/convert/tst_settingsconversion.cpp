@@ -106,6 +106,8 @@ private slots:
         QTest::newRow("local 8-bit") << chinese.toLocal8Bit() << local << chinese;
         QTest::newRow("NUL keeps the rest")
             << QByteArray("a\0b\n", 4) << automatic << QString::fromUtf8("a\0b\n", 4);
+        QTest::newRow("NUL keeps the rest, local 8-bit")
+            << QByteArray("\0a,b\r\n1,2\r\n", 11) << local << QString::fromLatin1("\0a,b\r\n1,2\r\n", 11);
     }
     void decodesSources()
     {
