@@ -1,7 +1,5 @@
 #include "app/SingleInstance.h"
 
-#include "platform/ProcessList.h"
-
 #include <cstring>
 
 int CountProcessesByName(const char* name)
@@ -15,13 +13,32 @@ int CountProcessesByName(const char* name)
     return count;
 }
 
+long CopyToTerminate(const std::vector<platform::ProcessEntry>& processes, const char* name, long self,
+                     const std::string& user)
+{
+    if (!name || user.empty())
+        return -1;
+    int copies = 0;
+    long first = -1;
+    for (const platform::ProcessEntry& process : processes) {
+        if (process.executableName != name || process.user != user)
+            continue;
+        ++copies;
+        if (first < 0 && process.id != self)
+            first = process.id;
+    }
+    return copies > 1 ? first : -1;
+}
+
 int TerminateFirstProcessByName(const char* name)
 {
     std::vector<platform::ProcessEntry> processes;
     if (!name || !platform::listProcesses(processes))
         return 0;
+    const long self = platform::currentProcessId();
+    const std::string user = platform::currentUser();
     for (const platform::ProcessEntry& process : processes) {
-        if (process.executableName == name) {
+        if (process.executableName == name && process.user == user && process.id != self) {
             platform::terminateProcess(process.id);
             return 1;
         }
@@ -31,7 +48,11 @@ int TerminateFirstProcessByName(const char* name)
 
 void KeepSingleInstance()
 {
-    const char* name = platform::programExecutableName();
-    if (CountProcessesByName(name) > 1)
-        TerminateFirstProcessByName(name);
+    std::vector<platform::ProcessEntry> processes;
+    if (!platform::listProcesses(processes))
+        return;
+    const long copy = CopyToTerminate(processes, platform::programExecutableName(),
+                                      platform::currentProcessId(), platform::currentUser());
+    if (copy >= 0)
+        platform::terminateProcess(copy);
 }

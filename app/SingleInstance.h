@@ -1,13 +1,27 @@
 #pragma once
 
+#include "platform/ProcessList.h"
+
+#include <string>
+#include <vector>
+
 /// Number of running processes whose executable file name (without folder) equals `name` byte for
 /// byte; 0 when `name` is null or the process list cannot be taken.
 int CountProcessesByName(const char* name);
 
+/// The process the single-instance rule ends, among `processes` in the order of the system's list: when
+/// more than one process of `user` runs under `name` (the starting process `self` counted when its name
+/// is `name`), the first of them that is not `self`; -1 for none. Processes of other users take no part,
+/// and the starting process is never the one, wherever it stands in the list (once process numbers wrap,
+/// a new copy may come first).
+long CopyToTerminate(const std::vector<platform::ProcessEntry>& processes, const char* name, long self,
+                     const std::string& user);
+
 /// Ends the first running process, in the order of the system's process list, whose executable file
-/// name equals `name`: 1 when one was found, else 0 (also for a null name or no process list).
+/// name equals `name`, that runs for this process's user and is not this process: 1 when one was found,
+/// else 0 (also for a null name or no process list).
 int TerminateFirstProcessByName(const char* name);
 
-/// When more than one copy of the program runs (this one included), ends exactly one: the first in the
-/// process list. Start-up goes on at once either way.
+/// When more than one copy of the program runs for this user (this one included), ends exactly one: the
+/// first other copy in the process list. Start-up goes on at once either way.
 void KeepSingleInstance();

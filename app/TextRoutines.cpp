@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
 
 namespace {
 
@@ -68,11 +67,19 @@ int TextBefore(char* output, std::size_t outputSize, const char* text, const cha
 int TextBetween(char* output, std::size_t outputSize, const char* text, const char* startMarker,
                 const char* endMarker, int keepStart, int keepEnd, bool startFromLast, bool endFromLast)
 {
-    // The part after the start marker is held whole, so the end marker is never missed through a cut.
-    std::vector<char> after(std::strlen(text) + 1);
-    if (TextAfter(after.data(), after.size(), text, startMarker, keepStart, startFromLast) < 0)
+    // The end marker is looked for behind the start marker even when that is kept: an end marker that
+    // also occurs inside the start marker ("<a>" and ">") must not end the result inside it.
+    const char* start = findMarker(text, startMarker, startFromLast);
+    if (!start)
         return notFound(output, outputSize);
-    return TextBefore(output, outputSize, after.data(), endMarker, keepEnd, endFromLast);
+    const char* behindStart = start + std::strlen(startMarker);
+    const char* end = findMarker(behindStart, endMarker, endFromLast);
+    if (!end)
+        return notFound(output, outputSize);
+    const char* first = keepStart > 0 ? start : behindStart;
+    const char* last = keepEnd > 0 ? end + std::strlen(endMarker) : end;
+    copyCut(output, outputSize, first, static_cast<std::size_t>(last - first));
+    return 1;
 }
 
 void TrimBlanks(char* text)

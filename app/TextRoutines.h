@@ -20,7 +20,8 @@ int TextBefore(char* output, std::size_t outputSize, const char* text, const cha
                bool fromLast);
 
 /// TextBefore(`endMarker`) of TextAfter(`startMarker`) of `text`: the end marker is looked for only behind
-/// the start marker. 1 when both occur, else -1 with an empty output.
+/// the start marker, whether or not the start marker is kept. 1 when both occur, else -1 with an empty
+/// output.
 int TextBetween(char* output, std::size_t outputSize, const char* text, const char* startMarker,
                 const char* endMarker, int keepStart, int keepEnd, bool startFromLast, bool endFromLast);
 

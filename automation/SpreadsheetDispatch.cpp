@@ -3,6 +3,7 @@
 #include "spreadsheet/SpreadsheetApplication.h"
 
 #include <QFile>
+#include <QThread>
 
 #include <limits>
 
@@ -278,7 +279,13 @@ public:
 class ApplicationObject : public SpreadsheetObject
 {
 public:
-    ApplicationObject() : SpreadsheetObject(std::make_shared<SpreadsheetApplication>()) {}
+    ApplicationObject() : SpreadsheetObject(std::make_shared<SpreadsheetApplication>())
+    {
+        // The application serves the thread that created it: asking that thread to stop (the program
+        // ending) stops an import or a save in the middle of a file.
+        QThread* const thread = QThread::currentThread();
+        app().setStopCheck(spreadsheet::StopCheck([thread] { return thread->isInterruptionRequested(); }));
+    }
 
     DispatchResult call(const QByteArray& member, const QVariantList& arguments) override
     {

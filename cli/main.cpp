@@ -3,6 +3,7 @@
 #include "cli/ConvertCommand.h"
 #include "convert/MergeObject.h"
 #include "platform/FileNameEncoding.h"
+#include "platform/TerminationRequests.h"
 #include "platform/TextFileOpener.h"
 
 #include <QCoreApplication>
@@ -69,6 +70,14 @@ int main(int argc, char** argv)
     QObject::connect(worker.get(), &MergeObject::ShowDisposingFile, &application,
                      [](const QString& text) { printLine(stdout, text); });
     QObject::connect(worker.get(), &MergeObject::Signal_SetButtonEnable, &application, &QCoreApplication::quit);
+    // Ctrl+C or a termination signal stops the batch between row blocks: the workbooks written so far
+    // stay, the one in hand is dropped with its temporary file, and the exit status says what ended it.
+    int terminationStatus = 0;
+    platform::TerminationRequests termination;
+    QObject::connect(&termination, &platform::TerminationRequests::received, &application, [&](int status) {
+        terminationStatus = terminationStatus ? terminationStatus : status;
+        thread.requestInterruption();
+    });
     thread.start();
     QMetaObject::invokeMethod(worker.get(), command.bySettings ? &MergeObject::Transform : &MergeObject::AutoTransform,
                               Qt::QueuedConnection);
@@ -81,6 +90,8 @@ int main(int argc, char** argv)
         printLine(stderr, QStringLiteral("quillmark-convert: cannot read the folder ") + folder);
     for (const QString& failure : report.failures)
         printLine(stderr, QStringLiteral("quillmark-convert: not converted: ") + failure);
+    if (terminationStatus != 0)
+        return terminationStatus;
     if (!report.finished)
         return 1;
     return report.converted == report.csvFiles && report.unreadableFolders.isEmpty() ? 0 : 1;

@@ -138,7 +138,8 @@ void MergeObject::runBatch(ConversionStep& step)
         emit ShowDisposingFile(StatusTexts::noSpreadsheetApplication());
     } else {
         for (const QFileInfo& file : files) {
-            // The program is ending (the window closes): stop after the file in hand, leaving no half work.
+            // The program is ending (the window closes): the import and the save of the file in hand stop
+            // too, between row blocks, and leave no half-written workbook.
             if (QThread::currentThread()->isInterruptionRequested()) {
                 stopped = true;
                 break;
@@ -175,6 +176,12 @@ void MergeObject::runBatch(ConversionStep& step)
                     }
                     workbook->dynamicCall("Close (Boolean)", false);
                 }
+            }
+            if (!converted && QThread::currentThread()->isInterruptionRequested()) {
+                // Stopped in the middle of the file: nothing of it was written, and it did not fail.
+                step.cleanUp();
+                stopped = true;
+                break;
             }
             if (!converted) {
                 report_.failures << nativePath + QStringLiteral(": ") + reason;

@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QThread>
 
 #include <climits>
 #include <cstdio>
@@ -174,6 +175,8 @@ AutomationObject* SettingsConversion::importCellByCell(AutomationObject& applica
     const QString delimiter = cellDelimiter(options_.vbaOpenFunFomatArg);
     const QStringList lines = splitLines(text);
     for (int row = 0; row < lines.size(); ++row) {
+        if (row % 1024 == 0 && QThread::currentThread()->isInterruptionRequested())
+            return giveUp(); // the program is ending
         const QStringList fields = lines[row].split(delimiter, Qt::KeepEmptyParts);
         for (int column = 0; column < fields.size(); ++column) {
             // Released at once: a large file would otherwise keep one object per cell until the batch ends.

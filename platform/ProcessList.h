@@ -10,10 +10,15 @@ struct ProcessEntry
 {
     long id;
     std::string executableName; // bare file name of its executable, without folder
+    std::string user;           // the account it runs for (the real user id here); empty when unknown
 };
 
 /// Snapshot of the running processes in the system's order; false when the list cannot be taken.
 bool listProcesses(std::vector<ProcessEntry>& processes);
+
+/// This process's id, and the account it runs for, as listProcesses() shows them.
+long currentProcessId();
+std::string currentUser();
 
 /// Ends a process at once, without notice (exit code 0 where the system lets us choose it).
 /// Failures are not reported.

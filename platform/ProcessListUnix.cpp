@@ -8,6 +8,7 @@
 #include <fstream>
 #include <limits.h>
 #include <memory>
+#include <sstream>
 #include <unistd.h>
 
 namespace platform {
@@ -46,6 +47,22 @@ std::string executableOf(const std::string& pid)
     return name;
 }
 
+// The real user id of a process, from the "Uid:" line of its status (real, effective, saved, file
+// system ids); empty when the process has gone.
+std::string userOf(const std::string& pid)
+{
+    std::ifstream status("/proc/" + pid + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.compare(0, 4, "Uid:") == 0) {
+            std::istringstream ids(line.substr(4));
+            long real = -1;
+            return ids >> real ? std::to_string(real) : std::string();
+        }
+    }
+    return {};
+}
+
 } // namespace
 
 bool listProcesses(std::vector<ProcessEntry>& processes)
@@ -58,11 +75,21 @@ bool listProcesses(std::vector<ProcessEntry>& processes)
         const std::string name = entry->d_name;
         if (name.empty() || !std::all_of(name.begin(), name.end(), [](unsigned char c) { return std::isdigit(c); }))
             continue;
-        processes.push_back({std::atol(name.c_str()), executableOf(name)});
+        processes.push_back({std::atol(name.c_str()), executableOf(name), userOf(name)});
     }
     std::sort(processes.begin(), processes.end(),
               [](const ProcessEntry& a, const ProcessEntry& b) { return a.id < b.id; });
     return true;
+}
+
+long currentProcessId()
+{
+    return static_cast<long>(::getpid());
+}
+
+std::string currentUser()
+{
+    return std::to_string(::getuid());
 }
 
 void terminateProcess(long id)

@@ -9,7 +9,7 @@ set -euo pipefail
 # Shared libraries the executables load, and the desktop's file opener for the list of failed files.
 RUNTIME=(
   libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5
-  zlib1g libgsf-1-114 libquazip1-qt5-1 libcurl4
+  zlib1g libgsf-1-114 libquazip1-qt5-1 libcurl4 libsodium23
   xdg-utils
 )
 BUILD=(
@@ -19,6 +19,7 @@ BUILD=(
   libgsf-1-dev
   libquazip1-qt5-dev
   libcurl4-openssl-dev
+  libsodium-dev  # release signatures of the self-update
 )
 TEST=(
   python3 python3-openpyxl python3-xlrd  # independent readers of our workbooks

@@ -10,6 +10,8 @@ namespace spreadsheet {
 namespace {
 
 constexpr char kQuote = '"';
+// Records between two looks at the stop check: a few milliseconds of parsing.
+constexpr std::size_t kRecordsPerStopCheck = 4096;
 
 enum ByteClass : unsigned char
 {
@@ -284,6 +286,8 @@ CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
         if (cls == Carriage && read < size && buffer[read] == '\n')
             ++read;
         endRecord();
+        if (record % kRecordsPerStopCheck == 0 && options.stop && options.stop->requested())
+            break;
     }
 
     text.resize(write);

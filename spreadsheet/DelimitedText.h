@@ -2,6 +2,7 @@
 
 #include "CellGrid.h"
 #include "Status.h"
+#include "StopCheck.h"
 
 #include <string>
 #include <vector>
@@ -24,6 +25,7 @@ struct DelimitedOptions
     bool consecutiveDelimitersAsOne = false;
     std::size_t startRow = 1;             // 1-based first row taken
     std::vector<ColumnImport> columns;    // per source column (0-based); missing ones are General
+    const StopCheck* stop = nullptr;      // asked once per block of records; the parse ends when it says so
 };
 
 /// Length of a first line "sep=X" (X one character, the line end included), which names the delimiter
@@ -38,7 +40,8 @@ char detectDelimiter(const std::string& text);
 /// Splits `text` into the grid, reusing its buffer: field texts are unquoted and compacted in place.
 /// CR LF, LF and CR all end a record. A quote that never closes is taken as a plain character, so the
 /// rest of the file still arrives as rows. A final line break does not make an extra row.
-/// `columnFormats` receives, per output column, whether it was asked to hold text.
+/// `columnFormats` receives, per output column, whether it was asked to hold text. A parse that was told
+/// to stop returns the rows read so far, which the caller throws away.
 CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
                         std::vector<ColumnImport>* columnFormats = nullptr);
 

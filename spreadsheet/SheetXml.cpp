@@ -233,7 +233,7 @@ void appendCellText(std::string& out, std::string_view text)
     }
 }
 
-void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out)
+void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out, const StopCheck& stop)
 {
     const Sheet& sheet = *piece.sheet;
     const CellGrid& cells = sheet.cells;
@@ -265,8 +265,11 @@ void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out)
             writeCell(xml, reference, text, sheet.columnIsText(column));
         }
         xml += "</row>";
-        if (xml.size() >= kFlushSize)
+        if (xml.size() >= kFlushSize) {
             out.write(xml);
+            if (stop.requested())
+                return;
+        }
     }
     xml += "</sheetData><pageMargins left=\"0.7\" right=\"0.7\" top=\"0.75\" bottom=\"0.75\" header=\"0.3\" "
            "footer=\"0.3\"/></worksheet>";

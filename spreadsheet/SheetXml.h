@@ -1,5 +1,7 @@
 #pragma once
 
+#include "StopCheck.h"
+
 #include <string>
 #include <string_view>
 
@@ -19,8 +21,10 @@ enum CellStyle : int
 };
 
 /// Streams the worksheet XML of one sheet piece into the compressor, row by row, typing each cell of a
-/// general column by the value rules.
-void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out);
+/// general column by the value rules. Asks `stop` at each flush and ends early, the XML unfinished, when
+/// it says so.
+void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out,
+                   const StopCheck& stop = StopCheck());
 
 /// Appends text as the content of an XML element: &, < and > escaped; a carriage return as &#13;, which
 /// XML's line-end handling would otherwise turn into a line feed; characters XML 1.0 cannot hold (control

@@ -38,6 +38,8 @@ std::unique_ptr<Workbook> workbookFromText(std::string&& text, const DelimitedOp
 Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
 {
     opened = kNoWorkbook;
+    if (stop_.requested())
+        return stoppedStatus();
     std::string bytes;
     if (Status read = readWholeFile(path, bytes); !read.ok())
         return read;
@@ -52,13 +54,19 @@ Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
         delimiter = detectDelimiter(bytes);
     DelimitedOptions options;
     options.delimiters = std::string(1, delimiter);
-    opened = adopt(workbookFromText(std::move(bytes), options, path));
+    options.stop = &stop_;
+    std::unique_ptr<Workbook> workbook = workbookFromText(std::move(bytes), options, path);
+    if (stop_.requested())
+        return stoppedStatus();
+    opened = adopt(std::move(workbook));
     return Status::success();
 }
 
 Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& opened)
 {
     opened = kNoWorkbook;
+    if (stop_.requested())
+        return stoppedStatus();
     TextEncoding encoding;
     if (!encodingForCodePage(import.origin, encoding))
         return Status::failure("code page " + std::to_string(import.origin) + " is not supported");
@@ -78,6 +86,7 @@ Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& op
     options.quoted = import.quoteQualifier;
     options.consecutiveDelimitersAsOne = import.consecutiveDelimiter;
     options.startRow = import.startRow == 0 ? 1 : import.startRow;
+    options.stop = &stop_;
     for (const auto& [column, type] : import.fieldInfo) {
         if (column < 1 || column > (1 << 24))
             return Status::failure("column " + std::to_string(column) + " of the field info is not a column");
@@ -91,7 +100,10 @@ Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& op
     std::string text;
     if (Status read = readTextFile(import.path, encoding, text); !read.ok())
         return read;
-    opened = adopt(workbookFromText(std::move(text), options, import.path));
+    std::unique_ptr<Workbook> workbook = workbookFromText(std::move(text), options, import.path);
+    if (stop_.requested())
+        return stoppedStatus();
+    opened = adopt(std::move(workbook));
     return Status::success();
 }
 
@@ -122,6 +134,8 @@ Status SpreadsheetApplication::saveAs(WorkbookId id, const std::string& path, in
         return Status::failure("the workbook is not open");
     if (path.empty())
         return Status::failure("no file name given");
+    if (stop_.requested())
+        return stoppedStatus();
     if (displayAlerts) {
         // Replacing a file needs the user's consent, and this application has no one to ask.
         std::error_code error;
@@ -130,9 +144,9 @@ Status SpreadsheetApplication::saveAs(WorkbookId id, const std::string& path, in
     }
     switch (fileFormat) {
     case kFileFormatXlsx:
-        return saveXlsx(*book, path);
+        return saveXlsx(*book, path, stop_);
     case kFileFormatXls:
-        return saveXls(*book, path);
+        return saveXls(*book, path, stop_);
     default:
         return Status::failure("unknown file format " + std::to_string(fileFormat));
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Status.h"
+#include "StopCheck.h"
 #include "Workbook.h"
 
 #include <cstdint>
@@ -59,6 +60,10 @@ public:
     /// Closes every workbook without saving.
     void quit();
 
+    /// What the imports and the saves ask, once per block of rows, whether to stop: a stopped operation
+    /// fails with stoppedStatus(), opens no workbook and leaves no file behind.
+    void setStopCheck(StopCheck stop) { stop_ = std::move(stop); }
+
     bool visible = false;
     bool displayAlerts = true;
 
@@ -68,6 +73,7 @@ private:
     std::map<WorkbookId, std::unique_ptr<Workbook>> workbooks_;
     std::vector<WorkbookId> activation_; // open workbooks, most recently activated last
     WorkbookId nextId_ = 1;
+    StopCheck stop_;
 };
 
 } // namespace spreadsheet

@@ -233,9 +233,10 @@ std::uint64_t writeRowBlock(const SheetPiece& piece, std::uint32_t firstRow, std
 }
 
 // Writes the substream of one sheet piece, with the DBCELL positions that `planned` holds (zeros in the
-// measuring pass) in its INDEX record, and returns where its records actually landed.
+// measuring pass) in its INDEX record, and returns where its records actually landed. Ends early, the
+// substream unfinished, when `stop` says so.
 SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout& planned,
-                       SharedStrings& strings, biff::RecordStream& stream)
+                       SharedStrings& strings, biff::RecordStream& stream, const StopCheck& stop)
 {
     const Sheet& sheet = *piece.sheet;
     const biff::CellExtent& extent = planned.extent;
@@ -264,6 +265,8 @@ SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout
 
     BlockScratch scratch;
     for (std::uint32_t first = extent.firstRow; first < extent.endRow; first += kRowsPerBlock) {
+        if (stop.requested())
+            return written;
         const std::uint64_t dbCellAt = writeRowBlock(
             piece, first, std::min(first + kRowsPerBlock, extent.endRow), strings, stream, scratch);
         written.dbCells.push_back(static_cast<std::uint32_t>(dbCellAt - start));
@@ -277,7 +280,7 @@ SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout
 
 } // namespace
 
-Status saveXls(const Workbook& workbook, const std::string& path)
+Status saveXls(const Workbook& workbook, const std::string& path, const StopCheck& stop)
 {
     if (Status limits = checkLimits(workbook, kXlsLimits); !limits.ok())
         return limits;
@@ -292,8 +295,10 @@ Status saveXls(const Workbook& workbook, const std::string& path)
         SheetLayout planned;
         planned.extent = extentOf(pieces[i]);
         planned.dbCells.assign(blockCount(planned.extent), 0);
-        layouts.push_back(writeSheet(pieces[i], i == 0, planned, strings, measure));
+        layouts.push_back(writeSheet(pieces[i], i == 0, planned, strings, measure, stop));
     }
+    if (stop.requested())
+        return stoppedStatus();
     const std::size_t distinctStrings = strings.size();
     biff::RecordStream measureStrings;
     if (Status table = writeSharedStrings(strings, measureStrings); !table.ok())
@@ -330,8 +335,8 @@ Status saveXls(const Workbook& workbook, const std::string& path)
             if (!stream.ok())
                 return diskFull;
             if (stream.position() != positions[i] ||
-                !writeSheet(pieces[i], i == 0, layouts[i], strings, stream).sameRecordsAs(layouts[i]))
-                return changed;
+                !writeSheet(pieces[i], i == 0, layouts[i], strings, stream, stop).sameRecordsAs(layouts[i]))
+                return stop.requested() ? stoppedStatus() : changed;
         }
         if (stream.position() != end || strings.size() != distinctStrings)
             return changed;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "Status.h"
+#include "StopCheck.h"
 #include "Workbook.h"
 
 #include <string>
@@ -13,7 +14,8 @@ namespace spreadsheet {
 /// laid out in a first pass that measures every sheet and collects the shared strings, and written in a
 /// second; only the strings' table is held, as views into the cell grids. The file appears at `path`
 /// only when complete: it is written beside it under a temporary name and then moved into place, so an
-/// existing file is never left half written, and a failed save writes nothing.
-Status saveXls(const Workbook& workbook, const std::string& path);
+/// existing file is never left half written, and a failed (or stopped) save writes nothing. `stop` is
+/// asked once per row block in both passes.
+Status saveXls(const Workbook& workbook, const std::string& path, const StopCheck& stop = StopCheck());
 
 } // namespace spreadsheet

@@ -33,7 +33,7 @@ unsigned compressionThreads()
 
 } // namespace
 
-Status saveXlsx(const Workbook& workbook, const std::string& path)
+Status saveXlsx(const Workbook& workbook, const std::string& path, const StopCheck& stop)
 {
     if (Status limits = checkLimits(workbook, kXlsxLimits); !limits.ok())
         return limits;
@@ -60,7 +60,9 @@ Status saveXlsx(const Workbook& workbook, const std::string& path)
             break;
         ParallelDeflate deflate(Z_DEFAULT_COMPRESSION, compressionThreads(),
                                 [&zip](const char* data, std::size_t size) { return zip.writeData(data, size); });
-        writeSheetXml(pieces[i], i == 0, deflate);
+        writeSheetXml(pieces[i], i == 0, deflate, stop);
+        if (stop.requested())
+            return stoppedStatus(); // the compressor and the temporary file go with their owners
         if (Status compressed = deflate.finish(); !compressed.ok())
             return zip.error().empty() ? compressed : Status::failure(zip.error());
         ok = zip.endEntry(deflate.crc32(), deflate.inputSize());

@@ -3,9 +3,12 @@
 // Files for tests: writing and reading them, and the named CSV fixtures.
 
 #include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <QThread>
 #include <QtTest>
 
 /// Writes a file, making its folder first.
@@ -22,6 +25,46 @@ inline QByteArray readFile(const QString& path)
 {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+/// A CSV file of `rows` rows under a header, "id,name,amount", large enough that reading and saving it
+/// take a while.
+inline QByteArray largeCsv(int rows)
+{
+    QByteArray text = "id,name,amount\r\n";
+    text.reserve(rows * 28);
+    for (int i = 1; i <= rows; ++i)
+        text += QByteArray::number(i) + ",name " + QByteArray::number(i % 9973) + ',' + QByteArray::number(i % 1000) +
+                ".25\r\n";
+    return text;
+}
+
+/// Whether a file whose name says it is a save's or an import's temporary file (".name.xxxx~", or the
+/// staged text of a conversion by settings) lies below `folder`.
+inline bool holdsTemporaryFile(const QString& folder)
+{
+    QDirIterator it(folder, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString name = QFileInfo(it.next()).fileName();
+        if ((name.startsWith(QLatin1Char('.')) && name.endsWith(QLatin1Char('~'))) ||
+            name == QLatin1String("Wickerlane_Tem_Txt.txt"))
+            return true;
+    }
+    return false;
+}
+
+/// Waits, without processing events, until a temporary file appears below `folder`: the save of a file
+/// has begun. False when none appeared within the time, or `ended` became true first.
+template <typename Ended> bool waitForTemporaryFile(const QString& folder, Ended ended, int timeoutMs = 60000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!holdsTemporaryFile(folder)) {
+        if (ended() || timer.elapsed() > timeoutMs)
+            return false;
+        QThread::usleep(500);
+    }
+    return true;
 }
 
 /// Path of a named CSV fixture.

@@ -1,12 +1,11 @@
 #include "update/ReleaseServer.h"
 
 #include "platform/ProcessList.h"
+#include "update/ReleaseArchive.h"
+#include "update/ReleaseSignature.h"
 
 #include <quazip/JlCompress.h>
-#include <quazip/quazip.h>
-#include <quazip/quazipfile.h>
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -57,9 +56,9 @@ void reply(QTcpSocket* socket, int status, const QByteArray& contentType = {}, c
 
 // Sends the open `file` behind its header in pieces, each when the previous one has left, so that a large
 // archive never sits in memory whole.
-void sendFile(QTcpSocket* socket, std::unique_ptr<QFile> file)
+void sendFile(QTcpSocket* socket, std::unique_ptr<QFile> file, const QByteArray& contentType)
 {
-    socket->write(header(200, "application/zip", file->size()));
+    socket->write(header(200, contentType, file->size()));
     QFile* source = file.release();
     source->setParent(socket);
     auto sendPiece = [socket, source] {
@@ -127,8 +126,42 @@ QString ReleaseServer::archiveName()
     return QStringLiteral("Quillmark.zip");
 }
 
-QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& files)
+QString ReleaseServer::signatureName()
 {
+    return archiveName() + QStringLiteral(".sig");
+}
+
+namespace {
+
+// Moves `temporary` onto `target` at once: readers see the old file or the new one, never a partial one.
+QString moveIntoPlace(const QString& temporary, const QString& target)
+{
+    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0)
+        return {};
+    QFile::remove(temporary);
+    return QStringLiteral("cannot replace %1").arg(target);
+}
+
+} // namespace
+
+QString ReleaseServer::keygen(const QString& secretKeyPath, QString& publicKeyHex)
+{
+    release::PublicKey publicKey{};
+    const std::string error = release::writeKeyFiles(QFile::encodeName(secretKeyPath).toStdString(), publicKey);
+    if (!error.empty())
+        return QString::fromLocal8Bit(error.c_str());
+    publicKeyHex = QString::fromStdString(release::toHex(publicKey));
+    return {};
+}
+
+QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& files, const QString& secretKeyPath)
+{
+    release::SecretKey secretKey;
+    const std::string keyError =
+        release::readSecretKeyFile(QFile::encodeName(secretKeyPath).toStdString(), secretKey);
+    if (!keyError.empty())
+        return QString::fromLocal8Bit(keyError.c_str());
+
     const QString executable = QString::fromLocal8Bit(platform::programExecutableName());
     bool hasExecutable = false;
     for (const QString& file : files) {
@@ -145,12 +178,32 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
         QFile::remove(temporary);
         return QStringLiteral("cannot write %1").arg(temporary);
     }
-    // Clients fetch the archive at any moment: they see the old one or the new one, never a partial file.
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(archive).constData()) != 0) {
+
+    // The signature covers the archive's bytes as they are sent.
+    QFile packed(temporary);
+    const QByteArray bytes = packed.open(QIODevice::ReadOnly) ? packed.readAll() : QByteArray();
+    const std::string signature = release::sign(std::string_view(bytes.constData(), bytes.size()), secretKey);
+    const QString signatureFile = QDir(releaseFolder).filePath(signatureName());
+    const QString temporarySignature = signatureFile + QStringLiteral(".new");
+    QFile signatureOut(temporarySignature);
+    if (bytes.isEmpty() || signature.size() != release::kSignatureBytes ||
+        !signatureOut.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        signatureOut.write(signature.data(), static_cast<qint64>(signature.size())) !=
+            static_cast<qint64>(signature.size()) ||
+        !signatureOut.flush()) {
         QFile::remove(temporary);
-        return QStringLiteral("cannot replace %1").arg(archive);
+        QFile::remove(temporarySignature);
+        return QStringLiteral("cannot sign %1").arg(archive);
     }
-    return {};
+    signatureOut.close();
+
+    // Clients fetch the files at any moment. One that fetches the archive and the signature across the
+    // two renames gets a pair that does not verify, and installs nothing until its next run.
+    if (QString error = moveIntoPlace(temporarySignature, signatureFile); !error.isEmpty()) {
+        QFile::remove(temporary);
+        return error;
+    }
+    return moveIntoPlace(temporary, archive);
 }
 
 void ReleaseServer::accept()
@@ -192,15 +245,22 @@ void ReleaseServer::serve(QTcpSocket* socket, const QByteArray& method, const QB
             return reply(socket, 404);
         return reply(socket, 200, "application/json", "{\"Quillmark\":\"" + digest + "\"}");
     }
-    if (path == "/" + archiveName().toUtf8()) {
-        if (method != "GET")
-            return reply(socket, 405);
-        auto file = std::make_unique<QFile>(QDir(folder_).filePath(archiveName()));
-        if (!file->open(QIODevice::ReadOnly))
-            return reply(socket, 404);
-        return sendFile(socket, std::move(file));
-    }
+    if (path == "/" + archiveName().toUtf8())
+        return sendFromFolder(socket, method, archiveName(), "application/zip");
+    if (path == "/" + signatureName().toUtf8())
+        return sendFromFolder(socket, method, signatureName(), "application/octet-stream");
     reply(socket, 404);
+}
+
+void ReleaseServer::sendFromFolder(QTcpSocket* socket, const QByteArray& method, const QString& name,
+                                   const QByteArray& contentType)
+{
+    if (method != "GET")
+        return reply(socket, 405);
+    auto file = std::make_unique<QFile>(QDir(folder_).filePath(name));
+    if (!file->open(QIODevice::ReadOnly))
+        return reply(socket, 404);
+    sendFile(socket, std::move(file), contentType);
 }
 
 QByteArray ReleaseServer::releaseDigest()
@@ -211,16 +271,7 @@ QByteArray ReleaseServer::releaseDigest()
     if (archive.size() == digestArchiveSize_ && archive.lastModified() == digestArchiveModified_)
         return digest_;
 
-    QByteArray digest;
-    QuaZip zip(archive.filePath());
-    if (zip.open(QuaZip::mdUnzip) &&
-        zip.setCurrentFile(QString::fromLocal8Bit(platform::programExecutableName()), QuaZip::csSensitive)) {
-        QuaZipFile executable(&zip);
-        QCryptographicHash md5(QCryptographicHash::Md5);
-        if (executable.open(QIODevice::ReadOnly) && md5.addData(&executable) && executable.getZipError() == 0)
-            digest = md5.result().toHex();
-    }
-    digest_ = digest;
+    digest_ = archivedExecutableDigest(archive.filePath());
     digestArchiveSize_ = archive.size();
     digestArchiveModified_ = archive.lastModified();
     return digest_;

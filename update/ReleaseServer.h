@@ -16,6 +16,8 @@ class QTcpSocket;
 ///   archive, so the digest announced and the archive served can never disagree. Without an archive, or
 ///   with an archive that holds no executable, it answers 404.
 /// - GET /Quillmark.zip (any query) sends the archive; 404 while there is none.
+/// - GET /Quillmark.zip.sig (any query) sends the archive's detached Ed25519 signature; 404 while there is
+///   none. The program installs no release without it.
 ///
 /// Files are read at each request: a release is published by renaming a new archive into the folder.
 /// Each connection serves one request and is closed; one that stays silent is dropped after a while.
@@ -32,15 +34,23 @@ class ReleaseServer : public QObject
     quint16 port() const;
     QString errorString() const;
 
-    /// The archive's name in the release folder and in download addresses.
+    /// The archive's name in the release folder and in download addresses, and its signature's.
     static QString archiveName();
-    /// Packs `files` (one of them the program's executable) flat into the release archive of `releaseFolder`,
-    /// written under a temporary name and renamed into place. An empty text on success, else what went wrong.
-    static QString publish(const QString& releaseFolder, const QStringList& files);
+    static QString signatureName();
+    /// Packs `files` (one of them the program's executable) flat into the release archive of `releaseFolder`
+    /// and signs it with the secret key in the file `secretKeyPath`. Both are written under temporary names
+    /// and renamed into place, the signature first. An empty text on success, else what went wrong; nothing
+    /// changes in the folder when the key cannot be read.
+    static QString publish(const QString& releaseFolder, const QStringList& files, const QString& secretKeyPath);
+    /// Makes a new key pair: the secret key in a new file `secretKeyPath` that only its owner may read, the
+    /// public key beside it (release::publicKeyPath()) and in `publicKeyHex`. Empty text on success.
+    static QString keygen(const QString& secretKeyPath, QString& publicKeyHex);
 
   private:
     void accept();
     void serve(QTcpSocket* socket, const QByteArray& method, const QByteArray& target);
+    void sendFromFolder(QTcpSocket* socket, const QByteArray& method, const QString& name,
+                        const QByteArray& contentType);
     /// The digest of the executable in the archive, lowercase hex; empty when there is none. Recomputed
     /// only when the archive has changed.
     QByteArray releaseDigest();

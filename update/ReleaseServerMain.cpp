@@ -12,10 +12,15 @@ namespace {
 
 const char kUsage[] =
     "usage: quillmark-release-server serve RELEASE_FOLDER [--port N] [--listen ADDRESS]\n"
-    "       quillmark-release-server publish RELEASE_FOLDER FILE...\n"
-    "serve:   answers the version request (POST /version) and sends the archive (GET /Quillmark.zip);\n"
-    "         port 80 and every address unless told otherwise. Port 0 picks a free port.\n"
-    "publish: packs the files, the program's executable among them, into RELEASE_FOLDER/Quillmark.zip.\n";
+    "       quillmark-release-server publish --key KEYFILE RELEASE_FOLDER FILE...\n"
+    "       quillmark-release-server keygen KEYFILE\n"
+    "serve:   answers the version request (POST /version) and sends the archive (GET /Quillmark.zip)\n"
+    "         and its signature (GET /Quillmark.zip.sig); port 80 and every address unless told\n"
+    "         otherwise. Port 0 picks a free port.\n"
+    "publish: packs the files, the program's executable among them, into RELEASE_FOLDER/Quillmark.zip\n"
+    "         and signs it with the secret key in KEYFILE, into RELEASE_FOLDER/Quillmark.zip.sig.\n"
+    "keygen:  makes a signing key pair: the secret key in the new file KEYFILE (readable by its owner\n"
+    "         only), the public key in KEYFILE.pub and on standard output, for the program's build.\n";
 
 int usageError()
 {
@@ -62,12 +67,20 @@ int main(int argc, char** argv)
         return usageError();
     if (arguments[0] == QLatin1String("serve"))
         return serve(arguments[1], arguments.mid(2));
-    if (arguments[0] == QLatin1String("publish") && arguments.size() >= 3) {
-        const QString error = ReleaseServer::publish(arguments[1], arguments.mid(2));
+    QString error;
+    if (arguments[0] == QLatin1String("publish") && arguments.size() >= 5 &&
+        arguments[1] == QLatin1String("--key")) {
+        error = ReleaseServer::publish(arguments[3], arguments.mid(4), arguments[2]);
+    } else if (arguments[0] == QLatin1String("keygen") && arguments.size() == 2) {
+        QString publicKey;
+        error = ReleaseServer::keygen(arguments[1], publicKey);
         if (error.isEmpty())
-            return 0;
-        std::fprintf(stderr, "%s\n", qPrintable(error));
-        return 1;
+            QTextStream(stdout) << publicKey << Qt::endl;
+    } else {
+        return usageError();
     }
-    return usageError();
+    if (error.isEmpty())
+        return 0;
+    std::fprintf(stderr, "%s\n", qPrintable(error));
+    return 1;
 }

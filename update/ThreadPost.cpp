@@ -4,10 +4,12 @@
 #include "platform/ProcessList.h"
 #include "update/FileHelpers.h"
 #include "update/HttpClient.h"
+#include "update/ReleaseKeys.h"
 #include "update/UpdateSteps.h"
 
 #include <quazip/JlCompress.h>
 
+#include <QFile>
 #include <QThread>
 
 #include <cstdio>
@@ -33,6 +35,7 @@ UpdateSetup programUpdateSetup(const char* programPath, const char* programDir, 
     setup.programDir = programDir;
     setup.archivePath = archivePath;
     setup.servers = programUpdateServers();
+    setup.releaseKeys = programReleaseKeys();
     return setup;
 }
 
@@ -75,42 +78,81 @@ UpdateOutcome ThreadPost::runUpdate()
     const char* startPath = setup_.programPath.c_str();
     if (!fileExists(startPath))
         return UpdateOutcome::NoProgramFile;
+    if (setup_.releaseKeys.empty())
+        return UpdateOutcome::NoReleaseKey;
 
     std::string reply;
     const UpdateServer* server = nullptr;
     if (!findServer(reply, server))
         return UpdateOutcome::NoServer;
 
-    // A failed request leaves the reply empty: an empty or missing digest counts as a newer release, and so
-    // does an executable that cannot be read.
+    // Only a digest announces a release. A failed request (an error status, say: a captive portal's page)
+    // leaves the reply empty, and a reply without a digest says nothing about a release either: nothing
+    // is downloaded. An executable that cannot be read differs from any digest.
     char announced[33];
-    GetJsonValue(announced, sizeof announced, reply.c_str(), "Quillmark");
+    if (!GetJsonValue(announced, sizeof announced, reply.c_str(), "Quillmark") || !isMd5Digest(announced))
+        return UpdateOutcome::NoRelease;
     char local[33] = "";
     fileMd5Hex(local, sizeof local, startPath);
-    if (announced[0] != '\0' && std::strcmp(announced, local) == 0)
+    if (std::strcmp(announced, local) == 0)
         return UpdateOutcome::UpToDate;
 
-    const std::string address =
-        downloadAddress(server->downloadPrefix, static_cast<std::int64_t>(std::time(nullptr)));
+    const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    const std::string address = downloadAddress(server->downloadPrefix, now);
     if (platform::downloadUrlToFile(address.c_str(), setup_.archivePath.c_str(), setup_.downloadLimits) !=
         0) {
         emit Signal_ShowMessage(QString(), updateBalloonText());
         return UpdateOutcome::DownloadFailed;
     }
+    const UpdateOutcome checked = checkRelease(*server, now, announced);
+    if (checked != UpdateOutcome::Updated) {
+        std::remove(setup_.archivePath.c_str());
+        return checked;
+    }
     return replaceExecutable();
 }
 
-// Moves the running executable aside, unpacks the archive beside it and puts the new executable in its
-// place. An archive that would write anywhere but inside the program's folder is refused before anything
-// is moved.
+// Before anything is moved: the release's signature, fetched beside the archive, must be one of the
+// program's release keys over the archive's very bytes, and the archive must hold the executable whose
+// digest was announced and nothing that lands outside the program's folder. Anyone who can answer for
+// the servers' names could otherwise install a program of their own. Updated when all holds. A refusal
+// shows nothing: there is nothing the user could do about it.
+UpdateOutcome ThreadPost::checkRelease(const UpdateServer& server, std::int64_t now, const char* announced)
+{
+    const std::string signaturePath = setup_.archivePath + ".sig";
+    const std::string address = signatureAddress(server.downloadPrefix, now);
+    QByteArray signature;
+    if (platform::downloadUrlToFile(address.c_str(), signaturePath.c_str(), setup_.downloadLimits) == 0) {
+        QFile file(QFile::decodeName(signaturePath.c_str()));
+        if (file.open(QIODevice::ReadOnly))
+            signature = file.read(release::kSignatureBytes + 1); // a longer file is no signature
+        file.close();
+        std::remove(signaturePath.c_str());
+    }
+    switch (judgeRelease(QFile::decodeName(setup_.archivePath.c_str()), signature, setup_.releaseKeys, announced)) {
+    case ReleaseVerdict::Genuine:
+        return UpdateOutcome::Updated;
+    case ReleaseVerdict::BadSignature:
+        return UpdateOutcome::SignatureRefused;
+    case ReleaseVerdict::EntryOutside:
+        return UpdateOutcome::ArchiveRefused;
+    case ReleaseVerdict::DigestDiffers:
+        break;
+    }
+    return UpdateOutcome::DigestMismatch;
+}
+
+// Moves the running executable aside, unpacks the checked archive beside it and puts the new executable
+// in its place. The user's settings file is never unpacked over.
 UpdateOutcome ThreadPost::replaceExecutable()
 {
     const char* startPath = setup_.programPath.c_str();
     const char* archivePath = setup_.archivePath.c_str();
     const QString archive = QString::fromLocal8Bit(archivePath);
-    if (!archiveStaysInside(archive)) {
-        std::remove(archivePath);
-        return UpdateOutcome::ArchiveRefused;
+    QStringList entries;
+    for (const QString& entry : JlCompress::getFileList(archive)) {
+        if (!replacesSettingsFile(entry))
+            entries << entry;
     }
 
     const std::string oldCopy = oldCopyPath(setup_.programPath);
@@ -118,7 +160,7 @@ UpdateOutcome ThreadPost::replaceExecutable()
     QThread::msleep(kSwapPauseMs);
     std::rename(startPath, oldCopy.c_str()); // a running executable may be moved
     QThread::msleep(kSwapPauseMs);
-    JlCompress::extractDir(archive, QString::fromLocal8Bit(setup_.programDir.c_str()));
+    JlCompress::extractFiles(archive, entries, QString::fromLocal8Bit(setup_.programDir.c_str()));
     QThread::msleep(kSwapPauseMs);
 
     // Only moves a file when the program was started under another name than its own.

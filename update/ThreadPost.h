@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/UrlDownload.h"
+#include "update/ReleaseSignature.h"
 #include "update/UpdateServers.h"
 
 #include <QObject>
@@ -9,6 +10,7 @@
 #include <array>
 #include <atomic>
 #include <string>
+#include <vector>
 
 /// The balloon a failed download shows on the tray icon: no title, the information icon, for this long.
 constexpr int kUpdateBalloonMs = 1000;
@@ -22,25 +24,33 @@ struct UpdateSetup
     std::string programDir;              // its folder, ending in a separator; empty: the current folder
     std::string archivePath;             // where the release archive is downloaded to
     std::array<UpdateServer, 2> servers; // the primary server, then the backup
+    std::vector<release::PublicKey> releaseKeys; // a release is installed only when one of them signed it
     int roundPauseMs = 511;              // pause before each attempt to reach a server
     int maxRounds = 0;                   // attempts before giving up; 0: keep trying while the program runs
     int requestTimeoutMs = 15000;        // for each version request
     platform::DownloadLimits downloadLimits;
 };
 
-/// The program's own setup: its paths (as the entry function found them) and its update servers.
+/// The program's own setup: its paths (as the entry function found them), its update servers and its
+/// release keys.
 UpdateSetup programUpdateSetup(const char* programPath, const char* programDir, const char* archivePath);
 
 /// How an update run ended.
+/// Every outcome but Updated leaves the program file and the settings file as they were; every refused
+/// archive is deleted before anything is moved.
 enum class UpdateOutcome
 {
-    UpToDate,       // the server announced this executable's digest: nothing downloaded
-    Updated,        // the executable was replaced and Signal_UpdateSuccess() emitted
-    NotReplaced,    // the archive held no executable: the old one is back in place, the archive stays
-    ArchiveRefused, // the archive was unreadable or would have unpacked outside the folder: deleted unopened
-    DownloadFailed, // the archive could not be downloaded: Signal_ShowMessage() emitted
-    NoServer,       // no server answered within maxRounds, or stop() was called
-    NoProgramFile,  // no file at programPath (started from another folder by a bare name): nothing to replace
+    UpToDate,         // the server announced this executable's digest: nothing downloaded
+    Updated,          // the executable was replaced and Signal_UpdateSuccess() emitted
+    NotReplaced,      // the unpacking left no executable: the old one is back in place, the archive stays
+    ArchiveRefused,   // the archive was unreadable or would have unpacked outside the folder: deleted
+    SignatureRefused, // no signature, or none that a release key accepts over the archive's bytes: deleted
+    DigestMismatch,   // the archive's executable is missing or is not the announced release: deleted
+    DownloadFailed,   // the archive could not be downloaded: Signal_ShowMessage() emitted
+    NoRelease,        // the reply announced no digest (failed request, error status, no member): no download
+    NoServer,         // no server answered within maxRounds, or stop() was called
+    NoProgramFile,    // no file at programPath (started from another folder by a bare name): nothing to replace
+    NoReleaseKey,     // the program carries no release key, so it could install nothing: no server asked
 };
 
 /// The once-per-run version check and self-update. It lives on a thread of its own, started by the main
@@ -54,7 +64,8 @@ class ThreadPost : public QObject
     explicit ThreadPost(UpdateSetup setup, QObject* parent = nullptr);
 
     /// The whole check-and-update run, blocking the calling thread: wait, find a server that answers,
-    /// compare the announced digest with the executable's, download, unpack and swap the executable.
+    /// compare the announced digest with the executable's, download the archive and its signature, check
+    /// both, unpack and swap the executable.
     UpdateOutcome runUpdate();
 
     /// Ends a run that is still looking for a server, at its next attempt. Safe from any thread.
@@ -72,6 +83,7 @@ class ThreadPost : public QObject
 
   private:
     bool findServer(std::string& reply, const UpdateServer*& chosen);
+    UpdateOutcome checkRelease(const UpdateServer& server, std::int64_t now, const char* announced);
     UpdateOutcome replaceExecutable();
 
     const UpdateSetup setup_;

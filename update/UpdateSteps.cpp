@@ -2,12 +2,17 @@
 
 #include "update/FileHelpers.h"
 #include "update/HttpClient.h"
+#include "update/ReleaseArchive.h"
 
 #include <quazip/quazip.h>
 #include <quazip/quazipfileinfo.h>
 
+#include <QDir>
+#include <QFile>
 #include <QRegularExpression>
 
+#include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -58,7 +63,8 @@ bool GetJsonValue(char* output, std::size_t outputSize, const char* text, const 
     value = value.substr(0, lastNonQuote == std::string_view::npos ? 0 : lastNonQuote + 1);
     if (value.size() >= outputSize)
         return false;
-    std::memcpy(output, value.data(), value.size());
+    if (!value.empty()) // an empty value may have no data at all, and memcpy takes no null pointer
+        std::memcpy(output, value.data(), value.size());
     output[value.size()] = '\0';
     return true;
 }
@@ -99,6 +105,40 @@ bool archiveStaysInside(const QString& archivePath)
     return true;
 }
 
+bool isMd5Digest(const char* text)
+{
+    if (!text || std::strlen(text) != 32)
+        return false;
+    return std::all_of(text, text + 32, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+}
+
+bool replacesSettingsFile(const QString& name)
+{
+    QString path = name;
+    path.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    return QDir::cleanPath(path).compare(QLatin1String("Quillmark.qmk"), Qt::CaseInsensitive) == 0;
+}
+
+ReleaseVerdict judgeRelease(const QString& archivePath, const QByteArray& signature,
+                            const std::vector<release::PublicKey>& keys, const char* announcedDigest)
+{
+    QFile archive(archivePath);
+    if (!archive.open(QIODevice::ReadOnly))
+        return ReleaseVerdict::BadSignature;
+    const QByteArray bytes = archive.readAll();
+    archive.close();
+    if (!release::signatureValid(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                                 std::string_view(signature.constData(), static_cast<std::size_t>(signature.size())),
+                                 keys))
+        return ReleaseVerdict::BadSignature;
+    if (!archiveStaysInside(archivePath))
+        return ReleaseVerdict::EntryOutside;
+    const QByteArray digest = archivedExecutableDigest(archivePath);
+    if (!announcedDigest || digest.isEmpty() || digest.compare(announcedDigest, Qt::CaseInsensitive) != 0)
+        return ReleaseVerdict::DigestDiffers;
+    return ReleaseVerdict::Genuine;
+}
+
 bool serverAnswered(int httpResult)
 {
     return httpResult != kHttpSocketFailed && httpResult != kHttpConnectFailed &&
@@ -108,4 +148,9 @@ bool serverAnswered(int httpResult)
 std::string downloadAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970)
 {
     return downloadPrefix + "Quillmark.zip?t=" + std::to_string(secondsSince1970);
+}
+
+std::string signatureAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970)
+{
+    return downloadPrefix + "Quillmark.zip.sig?t=" + std::to_string(secondsSince1970);
 }

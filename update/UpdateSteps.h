@@ -1,10 +1,14 @@
 #pragma once
 
+#include "update/ReleaseSignature.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 // The decisions of the self-update, apart from the network and the file system.
 
@@ -28,10 +32,33 @@ bool archiveEntryStaysInside(const QString& name);
 /// folder (no symbolic links). False as well when the archive cannot be read.
 bool archiveStaysInside(const QString& archivePath);
 
+/// Whether `text` is what a version reply announces as a release: an MD5 digest, 32 hexadecimal digits.
+bool isMd5Digest(const char* text);
+
+/// Whether an archive entry named `name` would land on the user's settings file "Quillmark.qmk" beside
+/// the program (letter case aside, as Windows treats names): such an entry is never unpacked, so an
+/// update keeps the user's settings.
+bool replacesSettingsFile(const QString& name);
+
+/// What a downloaded release was found to be, before anything of it is unpacked.
+enum class ReleaseVerdict
+{
+    Genuine,       // signed with a built-in key, unpacks inside its folder, holds the announced executable
+    BadSignature,  // no signature, one of the wrong size, or one no built-in key accepts over these bytes
+    EntryOutside,  // unreadable, or an entry would land outside the program's folder (or is a link)
+    DigestDiffers, // its executable is missing or not the one whose digest the server announced
+};
+
+/// Judges the archive at `archivePath` with its detached `signature`, the program's release `keys` and the
+/// digest the version reply announced (hex digits compared without regard to letter case).
+ReleaseVerdict judgeRelease(const QString& archivePath, const QByteArray& signature,
+                            const std::vector<release::PublicKey>& keys, const char* announcedDigest);
+
 /// Whether an exchange with a server reached it, whatever it answered: a result of sendPostRequest()
 /// other than a failed socket, a refused or unreachable connection, or an unknown host.
 bool serverAnswered(int httpResult);
 
-/// The address of the release archive under `downloadPrefix`; the time (seconds since 1970) only keeps
-/// caches from serving an older archive.
+/// The address of the release archive under `downloadPrefix`, and of its signature; the time (seconds
+/// since 1970) only keeps caches from serving an older file.
 std::string downloadAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970);
+std::string signatureAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970);

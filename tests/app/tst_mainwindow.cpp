@@ -340,6 +340,23 @@ class TestMainWindow : public QObject
         QCOMPARE(earlierThreadsGone_, (QList<bool>{true, true}));
     }
 
+    // Closing the window in the middle of a file of a million rows ends the batch there: the window's end
+    // waits only for the row block in hand, and leaves neither the file's workbook nor its temporary file.
+    void closingDuringABatchStopsIt()
+    {
+        const QString source = path(QStringLiteral("in")), output = path(QStringLiteral("out"));
+        writeFile(source + "/large.csv", largeCsv(1000000));
+        QVERIFY(QDir().mkpath(output));
+        openWindow();
+        type("lEdt_SourcePath", source);
+        type("lEdt_SavePath", output);
+        click("pBtn_AutoTransform");
+        QVERIFY2(waitForTemporaryFile(output, [&] { return QFile::exists(output + "/large.xlsx"); }),
+                 "the file's save completed before the window could be closed");
+        window_.reset(); // what the end of the event loop does after the window closed
+        QCOMPARE(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
+    }
+
     // The conversion by settings takes every option from the window and removes an old failure list,
     // which the automatic conversion leaves alone.
     void requestBySettingsFillsTheOptions()

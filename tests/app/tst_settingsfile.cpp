@@ -88,6 +88,58 @@ class TestSettingsFile : public QObject
         QVERIFY(out.guardIntact());
     }
 
+    // TextBetween: the end marker counts only behind the start marker, kept or not.
+    void cutBetweenMarkers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("start");
+        QTest::addColumn<QByteArray>("end");
+        QTest::addColumn<int>("keepStart");
+        QTest::addColumn<int>("keepEnd");
+        QTest::addColumn<bool>("startFromLast");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("expected");
+        using B = QByteArray;
+        QTest::newRow("neither kept") << B("k=[v];") << B("[") << B("]") << 0 << 0 << false << 1 << B("v");
+        QTest::newRow("both kept") << B("k=[v];") << B("[") << B("]") << 1 << 1 << false << 1 << B("[v]");
+        QTest::newRow("start kept, end marker inside it")
+            << B("<a>x>y") << B("<a>") << B(">") << 1 << 0 << false << 1 << B("<a>x");
+        QTest::newRow("start kept, end marker only inside it")
+            << B("<a>xy") << B("<a>") << B(">") << 1 << 0 << false << -1 << B();
+        QTest::newRow("end marker only before the start") << B("]x[v") << B("[") << B("]") << 0 << 0 << false
+                                                           << -1 << B();
+        QTest::newRow("last start marker") << B("a[1][2]") << B("[") << B("]") << 0 << 0 << true << 1 << B("2");
+        QTest::newRow("missing start marker") << B("abc") << B("[") << B("]") << 0 << 0 << false << -1 << B();
+    }
+    void cutBetweenMarkers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, start);
+        QFETCH(QByteArray, end);
+        QFETCH(int, keepStart);
+        QFETCH(int, keepEnd);
+        QFETCH(bool, startFromLast);
+        QFETCH(int, result);
+        QFETCH(QByteArray, expected);
+        Guarded<64> out;
+        QCOMPARE(TextBetween(out.output, sizeof out.output, text.constData(), start.constData(), end.constData(),
+                             keepStart, keepEnd, startFromLast, false),
+                 result);
+        QCOMPARE(QByteArray(out.output), expected);
+        QVERIFY(out.guardIntact());
+
+        // Into the text itself, and cut to a buffer of four bytes.
+        QByteArray inPlace = text;
+        TextBetween(inPlace.data(), std::size_t(inPlace.size()) + 1, inPlace.constData(), start.constData(),
+                    end.constData(), keepStart, keepEnd, startFromLast, false);
+        QCOMPARE(QByteArray(inPlace.constData()), expected);
+        Guarded<4> small;
+        TextBetween(small.output, sizeof small.output, text.constData(), start.constData(), end.constData(),
+                    keepStart, keepEnd, startFromLast, false);
+        QCOMPARE(QByteArray(small.output), expected.left(3));
+        QVERIFY(small.guardIntact());
+    }
+
     // Only spaces and tabs are blanks; results longer than their buffer are cut and terminated inside it.
     void trimBlanksAndCutResults()
     {

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -134,6 +135,69 @@ private slots:
         QFETCH(QByteArray, name);
         QFETCH(int, expected);
         QCOMPARE(CountProcessesByName(name.constData()), expected);
+    }
+
+    // The copy the single-instance rule ends, in lists whose order the system decides: never the starting
+    // copy (self, 50), which may come first once process numbers wrap, and never a process of another user.
+    void copyToTerminate_data()
+    {
+        QTest::addColumn<QList<int>>("ids");
+        QTest::addColumn<QStringList>("names");
+        QTest::addColumn<QStringList>("users");
+        QTest::addColumn<int>("ended"); // -1: none
+        const QString q = QStringLiteral("Quillmark");
+        const QString me = QStringLiteral("1000");
+        QTest::newRow("earlier copy first") << QList<int>{30, 50} << QStringList{q, q} << QStringList{me, me} << 30;
+        QTest::newRow("starting copy first") << QList<int>{50, 30} << QStringList{q, q} << QStringList{me, me} << 30;
+        QTest::newRow("only the starting copy") << QList<int>{50} << QStringList{q} << QStringList{me} << -1;
+        QTest::newRow("three copies: one ends")
+            << QList<int>{50, 70, 30} << QStringList{q, q, q} << QStringList{me, me, me} << 70;
+        QTest::newRow("another user's copy only")
+            << QList<int>{30, 50} << QStringList{q, q} << QStringList{"0", me} << -1;
+        QTest::newRow("another user's copy before this user's")
+            << QList<int>{20, 30, 50} << QStringList{q, q, q} << QStringList{"1001", me, me} << 30;
+        QTest::newRow("copy whose user is unknown")
+            << QList<int>{30, 50} << QStringList{q, q} << QStringList{QString(), me} << -1;
+        QTest::newRow("starting copy under another name, one copy running")
+            << QList<int>{30, 50} << QStringList{q, "convert"} << QStringList{me, me} << -1;
+        QTest::newRow("starting copy under another name, two copies running")
+            << QList<int>{50, 30, 40} << QStringList{"convert", q, q} << QStringList{me, me, me} << 30;
+        QTest::newRow("name in another letter case")
+            << QList<int>{30, 50} << QStringList{"quillmark", q} << QStringList{me, me} << -1;
+    }
+    void copyToTerminate()
+    {
+        QFETCH(QList<int>, ids);
+        QFETCH(QStringList, names);
+        QFETCH(QStringList, users);
+        QFETCH(int, ended);
+        std::vector<platform::ProcessEntry> processes;
+        for (int i = 0; i < ids.size(); ++i)
+            processes.push_back({ids[i], names[i].toStdString(), users[i].toStdString()});
+        QCOMPARE(CopyToTerminate(processes, "Quillmark", 50, "1000"), long(ended));
+    }
+
+    // The process list names the user of each process: this process's and its children's are its own.
+    void listsTheUserOfEachProcess()
+    {
+        std::vector<platform::ProcessEntry> processes;
+        QVERIFY(platform::listProcesses(processes));
+        QStringList users;
+        for (const platform::ProcessEntry& process : processes) {
+            if (process.executableName == sleeperName_.toStdString() || process.id == platform::currentProcessId())
+                users << QString::fromStdString(process.user);
+        }
+        const QString uid = QString::number(::getuid());
+        QCOMPARE(users, (QStringList{uid, uid, uid, uid})); // three sleepers and this process
+        QCOMPARE(QString::fromStdString(platform::currentUser()), QString::number(::getuid()));
+    }
+
+    // Asked to end a copy of itself while it is the only one, the starting process survives.
+    void neverTerminatesItself()
+    {
+        const QByteArray self = QFile::encodeName(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+        QCOMPARE(CountProcessesByName(self.constData()), 1);
+        QCOMPARE(TerminateFirstProcessByName(self.constData()), 0);
     }
 
     // Exactly one process ends, the first in the process list; no name or no match ends none.

@@ -108,6 +108,8 @@ private slots:
     void reportsUnreadableFolders();
     void savesNamesUpToTheFileSystemLimit();
     void nextSaveRemovesWhatAKilledSaveLeft();
+    void stopsOnTerminationSignals_data();
+    void stopsOnTerminationSignals();
 
 private:
     QScopedPointer<QTemporaryDir> temporary_;
@@ -496,6 +498,37 @@ void TestConvertCli::nextSaveRemovesWhatAKilledSaveLeft()
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(QDir(output_).entryList(QDir::Files | QDir::Hidden),
              (QStringList{".other.xlsx.0123456789ab~", "big.xlsx"}));
+
+void TestConvertCli::stopsOnTerminationSignals_data()
+{
+    QTest::addColumn<int>("signal");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("Ctrl+C") << int(SIGINT) << 130;
+    QTest::newRow("termination signal") << int(SIGTERM) << 143;
+}
+
+// Ctrl+C or a termination signal in the middle of a file of a million rows: the workbook written before
+// stays, the file in hand leaves no temporary file and no workbook, and the exit status names the signal.
+void TestConvertCli::stopsOnTerminationSignals()
+{
+    QFETCH(int, signal);
+    QFETCH(int, exitCode);
+    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+    writeFile(source_ + QStringLiteral("/b.csv"), largeCsv(1000000));
+    QProcess process;
+    process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), {source_, QStringLiteral("--out"), output_});
+    QVERIFY(process.waitForStarted(kTimeout));
+    const QString large = output_ + QStringLiteral("/b.xlsx");
+    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(output_ + QStringLiteral("/a.xlsx")); }, kTimeout));
+    QVERIFY2(waitForTemporaryFile(output_, [&] { return QFile::exists(large); }),
+             "the large file's save completed before it could be stopped");
+    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+    QVERIFY(process.waitForFinished(kTimeout));
+
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit); // it ended itself, cleanly
+    QCOMPARE(process.exitCode(), exitCode);
+    QCOMPARE(filesEndingWith(output_, QString()), QStringList{QStringLiteral("a.xlsx")});
+    QCOMPARE(roundTripProblems(source_ + QStringLiteral("/a.csv"), output_ + QStringLiteral("/a.xlsx")), QString());
 }
 
 QTEST_GUILESS_MAIN(TestConvertCli)

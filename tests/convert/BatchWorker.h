@@ -52,10 +52,19 @@ class BatchWorker
     // to arrive. False when the batch did not end in time.
     bool run(const ConversionOptions& options, void (MergeObject::*batch)() = &MergeObject::AutoTransform)
     {
+        start(options, batch);
+        return waitForEnd();
+    }
+    // run() in two halves, for tests that act while the batch runs.
+    void start(const ConversionOptions& options, void (MergeObject::*batch)() = &MergeObject::AutoTransform)
+    {
         statuses.clear();
         endSignals = 0;
         g_ConversionOptions = options;
         QMetaObject::invokeMethod(worker_, batch, Qt::QueuedConnection);
+    }
+    bool waitForEnd()
+    {
         if (!QTest::qWaitFor([this] { return endSignals > 0; }, kBatchTimeout))
             return false;
         QMetaObject::invokeMethod(

@@ -137,6 +137,49 @@ class TestMergeObject : public QObject
         QCOMPARE(treeOf(output_), QStringList());
     }
 
+    // Asked to stop half way through a file of a million rows (the window closing), the batch stops in
+    // the middle of that file, leaving neither a temporary file nor a workbook of it, and ends as a stopped
+    // batch; the workbook saved before it stays. The stop is asked for once the file's temporary file
+    // exists, so it must take effect before that file's save, or its import, completes.
+    void stopsInTheMiddleOfALargeFile_data()
+    {
+        QTest::addColumn<bool>("bySettings");
+        QTest::addColumn<bool>("xlsx");
+        QTest::newRow("automatic, xlsx, during the save") << false << true;
+        QTest::newRow("automatic, xls, during the save") << false << false;
+        QTest::newRow("by settings, during the import") << true << true;
+    }
+    void stopsInTheMiddleOfALargeFile()
+    {
+        QFETCH(bool, bySettings);
+        QFETCH(bool, xlsx);
+        // The .xls format holds 65,536 rows a sheet: the million rows go on to further sheets.
+        writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+        writeFile(source_ + QStringLiteral("/b.csv"), largeCsv(1000000));
+        ConversionOptions stopped = options();
+        stopped.xlsxMode = xlsx;
+        stopped.vbaOpenFunFomatArg = 3; // comma, for the conversion by settings
+        const QString extension = xlsx ? QStringLiteral(".xlsx") : QStringLiteral(".xls");
+
+        BatchWorker worker;
+        worker.start(stopped, bySettings ? &MergeObject::Transform : &MergeObject::AutoTransform);
+        const QString large = output_ + QStringLiteral("/b") + extension;
+        QVERIFY(QTest::qWaitFor([&] { return QFile::exists(output_ + QStringLiteral("/a") + extension); },
+                                kBatchTimeout));
+        QVERIFY2(waitForTemporaryFile(output_, [&] { return QFile::exists(large); }),
+                 "the large file's save completed before it could be stopped");
+        worker.requestInterruption();
+        QVERIFY(worker.waitForEnd());
+
+        QCOMPARE(worker.endSignals, 1);
+        QCOMPARE(treeOf(output_), QStringList{QStringLiteral("a") + extension});
+        QCOMPARE(worker.report().converted, 1);
+        QCOMPARE(worker.report().failures, QStringList());
+        QVERIFY(!worker.report().finished);
+        QVERIFY(!worker.statuses.contains(StatusTexts::summary(1)));
+        QCOMPARE(treeOf(source_), (QStringList{"a.csv", "b.csv"})); // and no failure list
+    }
+
     // Each worker sends one end signal per batch of its own, and its report covers its latest batch only.
     void batchesInARowOnTwoWorkers()
     {

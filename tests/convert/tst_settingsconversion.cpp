@@ -121,6 +121,8 @@ private slots:
             << QTextCodec::codecForName("UTF-16LE")->fromUnicode(months) << automatic << months;
         QTest::newRow("UTF-16 BE without BOM, option")
             << QTextCodec::codecForName("UTF-16BE")->fromUnicode(months) << utf16 << months;
+        QTest::newRow("NUL keeps the rest, local 8-bit")
+            << QByteArray("\0a,b\r\n1,2\r\n", 11) << local << QString::fromLatin1("\0a,b\r\n1,2\r\n", 11);
     }
     void decodesSources()
     {

@@ -1,15 +1,18 @@
 #pragma once
 
-// Servers on loopback for the update tests: the real release server as a process of its own, and a raw
-// server that answers one connection with bytes of the test's choosing.
+// Servers on loopback for the update tests: the real release server as a process of its own, a raw
+// server that answers one connection with bytes of the test's choosing, and an HTTP server that answers
+// each path with a body of the test's choosing.
 
 #include <QByteArray>
 #include <QByteArrayList>
+#include <QMap>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QString>
 
 #include <arpa/inet.h>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <netinet/in.h>
@@ -120,6 +123,77 @@ class RawReplyServer
     quint16 port_ = 0;
     int fd_ = -1;
     QByteArray request_;
+    std::thread thread_;
+};
+
+/// An HTTP/1.0 server that answers every request for a path (the query left aside) with its body from
+/// `bodies`, and 404 for any other path, closing each connection after its reply, until it goes. It
+/// counts the requests it answered.
+class CannedHttpServer
+{
+  public:
+    explicit CannedHttpServer(QMap<QByteArray, QByteArray> bodies) : bodies_(std::move(bodies))
+    {
+        fd_ = listeningSocket(port_);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~CannedHttpServer()
+    {
+        stopping_ = true;
+        thread_.join();
+        if (fd_ >= 0)
+            close(fd_);
+    }
+    quint16 port() const { return port_; }
+    int requests() const { return requests_; }
+
+  private:
+    void run()
+    {
+        while (!stopping_ && fd_ >= 0) {
+            pollfd waiting{fd_, POLLIN, 0};
+            if (poll(&waiting, 1, 50) != 1)
+                continue;
+            const int peer = accept(fd_, nullptr, nullptr);
+            if (peer >= 0) {
+                answer(peer);
+                close(peer);
+            }
+        }
+    }
+    void answer(int peer)
+    {
+        QByteArray request;
+        char buffer[4096];
+        while (!request.contains("\r\n\r\n")) {
+            pollfd reading{peer, POLLIN, 0};
+            const ssize_t count = poll(&reading, 1, 3000) == 1 ? recv(peer, buffer, sizeof buffer, 0) : -1;
+            if (count <= 0)
+                return;
+            request.append(buffer, static_cast<int>(count));
+        }
+        QByteArray path = request.left(request.indexOf("\r\n")).split(' ').value(1);
+        path = path.left(path.indexOf('?') < 0 ? path.size() : path.indexOf('?'));
+        const auto found = bodies_.constFind(path);
+        const QByteArray body = found == bodies_.constEnd() ? QByteArray("not found") : *found;
+        const QByteArray reply = (found == bodies_.constEnd() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
+                                 QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size()) +
+                                 "\r\nConnection: close\r\n\r\n" + body;
+        for (qsizetype sent = 0; sent < reply.size();) {
+            const ssize_t count = send(peer, reply.constData() + sent, static_cast<size_t>(reply.size() - sent),
+                                       MSG_NOSIGNAL);
+            if (count <= 0)
+                return;
+            sent += count;
+        }
+        ++requests_;
+    }
+
+    QMap<QByteArray, QByteArray> bodies_;
+    quint16 port_ = 0;
+    int fd_ = -1;
+    std::atomic<bool> stopping_{false};
+    std::atomic<int> requests_{0};
     std::thread thread_;
 };
 

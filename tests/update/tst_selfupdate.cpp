@@ -1,8 +1,10 @@
 // The version check and self-update: reading the announced digest, naming the old copy, refusing archives
-// that reach outside the program's folder, whole update runs against the release server on loopback, and
-// the restart that follows an update.
+// that reach outside the program's folder, whole update runs against servers on loopback (installing only
+// a release signed with the program's key whose executable is the announced one), and the restart that
+// follows an update.
 
 #include "update/FileHelpers.h"
+#include "update/ReleaseSignature.h"
 #include "update/ThreadPost.h"
 #include "update/UpdateRestart.h"
 #include "update/UpdateSteps.h"
@@ -12,6 +14,7 @@
 #include <quazip/quazip.h>
 #include <quazip/quazipfile.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QSignalSpy>
@@ -23,6 +26,7 @@
 #include <atomic>
 #include <memory>
 
+using updatetest::CannedHttpServer;
 using updatetest::deadPort;
 using updatetest::ReleaseServerProcess;
 
@@ -32,6 +36,27 @@ using Entries = QList<QPair<QString, QByteArray>>; // archive entries: name, con
 
 const QByteArray kOldBuild = "old build";
 const QByteArray kNewBuild = "new build";
+const QByteArray kSettings = "SourcePath=/data/in/\r\nxlsxMode=y\r\n"; // the user's settings file
+
+// Who signed a release, if anyone.
+enum class Signer
+{
+    None,       // no signature file at all
+    ReleaseKey, // the key the program trusts
+    OtherKey,   // a key of someone else's
+    OtherBytes, // the trusted key, but over another archive
+};
+
+QByteArray digestOf(const QByteArray& bytes)
+{
+    return QCryptographicHash::hash(bytes, QCryptographicHash::Md5).toHex();
+}
+
+QByteArray readAll(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
 
 bool writeArchive(const QString& path, const Entries& entries)
 {
@@ -78,14 +103,40 @@ UpdateServer loopbackServer(quint16 port)
 } // namespace
 
 Q_DECLARE_METATYPE(UpdateOutcome)
+Q_DECLARE_METATYPE(Signer)
 
 class TestSelfUpdate : public QObject
 {
     Q_OBJECT
 
-    // A program folder holding the executable `startName` ("old build") and a leftover old copy, and a
-    // release folder with `entries` as its archive (none when null).
-    UpdateSetup prepare(const QTemporaryDir& root, const QString& startName, const Entries* entries) const
+    QTemporaryDir keys_;
+    release::PublicKey releaseKey_{};
+    std::unique_ptr<release::SecretKey> releaseSecret_ = std::make_unique<release::SecretKey>();
+    std::unique_ptr<release::SecretKey> otherSecret_ = std::make_unique<release::SecretKey>();
+
+    QString keyFile(const char* name) const { return keys_.filePath(QString::fromLatin1(name)); }
+
+    // Writes `entries` as the release archive of `folder` and its signature as `signer` makes it.
+    void writeRelease(const QString& folder, const Entries& entries, Signer signer) const
+    {
+        const QString archive = QDir(folder).filePath(QStringLiteral("Quillmark.zip"));
+        QVERIFY(writeArchive(archive, entries));
+        QByteArray signedBytes = readAll(archive);
+        if (signer == Signer::None)
+            return;
+        if (signer == Signer::OtherBytes)
+            signedBytes += "another archive";
+        const std::string signature =
+            release::sign(std::string_view(signedBytes.constData(), static_cast<std::size_t>(signedBytes.size())),
+                          signer == Signer::OtherKey ? *otherSecret_ : *releaseSecret_);
+        QVERIFY(writeFile(archive + QStringLiteral(".sig"), QByteArray::fromStdString(signature)));
+    }
+
+    // A program folder holding the executable `startName` ("old build"), a leftover old copy and the
+    // user's settings file, and a release folder with `entries` as its archive signed by `signer` (no
+    // archive when null). The program trusts the release key.
+    UpdateSetup prepare(const QTemporaryDir& root, const QString& startName, const Entries* entries,
+                        Signer signer = Signer::ReleaseKey) const
     {
         QDir(root.path()).mkdir(QStringLiteral("program"));
         QDir(root.path()).mkdir(QStringLiteral("release"));
@@ -97,10 +148,12 @@ class TestSelfUpdate : public QObject
         setup.maxRounds = 2;
         setup.requestTimeoutMs = 2000;
         setup.downloadLimits = {2, 5, 10};
+        setup.releaseKeys = {releaseKey_};
         writeFile(QFile::decodeName(setup.programPath.c_str()), kOldBuild);
         writeFile(QFile::decodeName(::oldCopyPath(setup.programPath).c_str()), "leftover");
+        writeFile(QFile::decodeName((setup.programDir + "Quillmark.qmk").c_str()), kSettings);
         if (entries)
-            writeArchive(root.filePath(QStringLiteral("release/Quillmark.zip")), *entries);
+            writeRelease(root.filePath(QStringLiteral("release")), *entries, signer);
         return setup;
     }
     // Starts `worker` on `thread` as the window does: the thread's start runs the whole update.
@@ -115,6 +168,20 @@ class TestSelfUpdate : public QObject
     void initTestCase()
     {
         qputenv("no_proxy", "127.0.0.1"); // downloads from the loopback servers go straight to them
+        // The tests' own key pairs, made the way a release manager makes the project's.
+        QVERIFY(keys_.isValid());
+        for (const char* name : {"release.key", "other.key"}) {
+            QProcess keygen;
+            keygen.start(QStringLiteral(QUILLMARK_RELEASE_SERVER), {QStringLiteral("keygen"), keyFile(name)});
+            QVERIFY(keygen.waitForFinished(10000));
+            QCOMPARE(keygen.exitCode(), 0);
+        }
+        QCOMPARE(release::readPublicKeyFile(QFile::encodeName(keyFile("release.key.pub")).toStdString(), releaseKey_),
+                 std::string());
+        QCOMPARE(release::readSecretKeyFile(QFile::encodeName(keyFile("release.key")).toStdString(), *releaseSecret_),
+                 std::string());
+        QCOMPARE(release::readSecretKeyFile(QFile::encodeName(keyFile("other.key")).toStdString(), *otherSecret_),
+                 std::string());
     }
 
     // The announced digest: a member's value without quotes and blanks; a longer value is refused, not cut.
@@ -129,6 +196,8 @@ class TestSelfUpdate : public QObject
         QTest::newRow("last member") << "{\"a\":\"x\",\"Quillmark\" : \"" + digest + "\" }" << true << digest;
         QTest::newRow("blanks and a bare number")
             << QByteArray("{\"Quillmark\":\t 42 ,\"a\":1}") << true << QByteArray("42");
+        QTest::newRow("member without a value") << QByteArray("{\"Quillmark\":}") << true << QByteArray();
+        QTest::newRow("member without a colon") << QByteArray("{\"Quillmark\"}") << false << QByteArray();
         QTest::newRow("missing member") << QByteArray("{\"Other\":\"abc\"}") << false << QByteArray();
         QTest::newRow("empty reply") << QByteArray() << false << QByteArray();
         QTest::newRow("value longer than a digest is refused")
@@ -143,6 +212,43 @@ class TestSelfUpdate : public QObject
         QCOMPARE(GetJsonValue(output.data(), 33, text.constData(), "Quillmark"), found);
         QCOMPARE(QByteArray(output.constData()), value);
         QCOMPARE(output.mid(33), QByteArray(31, '#'));
+    }
+
+    // Only 32 hexadecimal digits announce a release.
+    void isMd5Digest_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<bool>("digest");
+        QTest::newRow("lowercase digest") << QByteArray("0123456789abcdef0123456789abcdef") << true;
+        QTest::newRow("uppercase digest") << QByteArray("0123456789ABCDEF0123456789ABCDEF") << true;
+        QTest::newRow("empty") << QByteArray() << false;
+        QTest::newRow("31 digits") << QByteArray("0123456789abcdef0123456789abcde") << false;
+        QTest::newRow("a letter past f") << QByteArray("0123456789abcdef0123456789abcdeg") << false;
+    }
+    void isMd5Digest()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(bool, digest);
+        QCOMPARE(::isMd5Digest(text.constData()), digest);
+    }
+
+    // The entries an update never unpacks: those that would land on the settings file.
+    void replacesSettingsFile_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("replaces");
+        QTest::newRow("settings file") << QStringLiteral("Quillmark.qmk") << true;
+        QTest::newRow("in other letter case") << QStringLiteral("quillmark.QMK") << true;
+        QTest::newRow("through the current folder") << QStringLiteral("./Quillmark.qmk") << true;
+        QTest::newRow("Windows separators") << QStringLiteral(".\\Quillmark.qmk") << true;
+        QTest::newRow("in a subfolder") << QStringLiteral("docs/Quillmark.qmk") << false;
+        QTest::newRow("executable") << QStringLiteral("Quillmark") << false;
+    }
+    void replacesSettingsFile()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, replaces);
+        QCOMPARE(::replacesSettingsFile(name), replaces);
     }
 
     // The old copy never has the executable's own name.
@@ -194,54 +300,109 @@ class TestSelfUpdate : public QObject
         }
     }
 
-    // Whole update runs against the release server on loopback: what the program folder holds afterwards,
-    // and the signals sent: the success only when the executable was replaced, the balloon only when the
-    // download failed.
+    // Whole update runs against servers on loopback: the release server over a release folder, or, where
+    // a server must misbehave, one with canned replies. What the program folder holds afterwards, and the
+    // signals sent: the success only when the executable was replaced, the balloon only when the download
+    // failed. Every refusal leaves the program file and the settings file byte for byte as they were, and
+    // neither the archive nor its signature behind.
     void updates_data()
     {
         QTest::addColumn<QString>("startName");
-        QTest::addColumn<Entries>("entries");     // of the release archive; none when empty
+        QTest::addColumn<Entries>("entries"); // of the release archive; none when empty
+        QTest::addColumn<Signer>("signer");
+        QTest::addColumn<QByteArray>("reply");    // a canned version reply; empty: the release server answers
+        QTest::addColumn<bool>("truncated");      // the canned server sends only half the archive
         QTest::addColumn<bool>("primaryAnswers"); // else only the backup server does
         QTest::addColumn<UpdateOutcome>("outcome");
         QTest::addColumn<QStringList>("programFolder"); // afterwards
 
         const QString exe = QStringLiteral("Quillmark");
+        const QString settings = QStringLiteral("Quillmark.qmk=") + QString::fromUtf8(kSettings);
         const Entries release{{exe, kNewBuild}, {QStringLiteral("notes.txt"), "notes"}};
-        const QStringList updated{"Quillmark=new build", "Quillmark_old=old build", "notes.txt=notes"};
-        const QStringList untouched{"Quillmark=old build", "Quillmark_old=leftover"};
+        const QStringList updated{"Quillmark=new build", settings, "Quillmark_old=old build", "notes.txt=notes"};
+        const QStringList untouched{"Quillmark=old build", settings, "Quillmark_old=leftover"};
+        const QByteArray newDigest = "{\"Quillmark\":\"" + digestOf(kNewBuild) + "\"}";
+        const QByteArray none;
         using O = UpdateOutcome;
+        using S = Signer;
         QTest::newRow("announced digest is this executable's")
-            << exe << Entries{{exe, kOldBuild}} << true << O::UpToDate << untouched;
-        QTest::newRow("newer release") << exe << release << true << O::Updated << updated;
-        QTest::newRow("only the backup server answers") << exe << release << false << O::Updated << updated;
+            << exe << Entries{{exe, kOldBuild}} << S::ReleaseKey << none << false << true << O::UpToDate << untouched;
+        QTest::newRow("newer release") << exe << release << S::ReleaseKey << none << false << true << O::Updated
+                                       << updated;
+        QTest::newRow("only the backup server answers")
+            << exe << release << S::ReleaseKey << none << false << false << O::Updated << updated;
         QTest::newRow("started under another name")
-            << QStringLiteral("convert") << release << true << O::Updated
-            << QStringList{"convert=new build", "convert_old=old build", "notes.txt=notes"};
-        // The server has no digest to announce; the client downloads all the same.
-        QTest::newRow("archive without the executable")
-            << exe << Entries{{QStringLiteral("notes.txt"), "notes"}} << true << O::NotReplaced
-            << QStringList{"Quillmark=old build", "Quillmark.zip", "notes.txt=notes"};
-        QTest::newRow("entry in the parent folder")
-            << exe << Entries{{exe, kNewBuild}, {QStringLiteral("../escape.txt"), "x"}} << true
-            << O::ArchiveRefused << untouched;
-        QTest::newRow("entry with an absolute path")
-            << exe << Entries{{QStringLiteral("/escape.txt"), "x"}, {exe, kNewBuild}} << true << O::ArchiveRefused
-            << untouched;
-        QTest::newRow("download fails") << exe << Entries{} << true << O::DownloadFailed << untouched;
+            << QStringLiteral("convert") << release << S::ReleaseKey << none << false << true << O::Updated
+            << QStringList{"Quillmark.qmk=" + QString::fromUtf8(kSettings), "convert=new build",
+                           "convert_old=old build", "notes.txt=notes"};
+        QTest::newRow("release with a settings file keeps the user's")
+            << exe << Entries{{exe, kNewBuild}, {QStringLiteral("Quillmark.qmk"), "xlsxMode=n\r\n"}}
+            << S::ReleaseKey << none << false << true << O::Updated
+            << QStringList{"Quillmark=new build", settings, "Quillmark_old=old build"};
+
+        QTest::newRow("signed with another key")
+            << exe << release << S::OtherKey << none << false << true << O::SignatureRefused << untouched;
+        QTest::newRow("unsigned release")
+            << exe << release << S::None << none << false << true << O::SignatureRefused << untouched;
+        QTest::newRow("signature over other bytes")
+            << exe << release << S::OtherBytes << none << false << true << O::SignatureRefused << untouched;
+        QTest::newRow("archive truncated on the way")
+            << exe << release << S::ReleaseKey << newDigest << true << true << O::SignatureRefused << untouched;
+        QTest::newRow("executable is not the announced one")
+            << exe << release << S::ReleaseKey << QByteArray("{\"Quillmark\":\"" + digestOf("newer build") + "\"}")
+            << false << true << O::DigestMismatch << untouched;
+        QTest::newRow("signed entry in the parent folder")
+            << exe << Entries{{exe, kNewBuild}, {QStringLiteral("../escape.txt"), "x"}} << S::ReleaseKey << none
+            << false << true << O::ArchiveRefused << untouched;
+        QTest::newRow("signed entry with an absolute path")
+            << exe << Entries{{QStringLiteral("/escape.txt"), "x"}, {exe, kNewBuild}} << S::ReleaseKey << none
+            << false << true << O::ArchiveRefused << untouched;
+
+        // Nothing announced, nothing downloaded: the release server has no executable to announce (404), or
+        // a reply holds no digest.
+        QTest::newRow("release without the executable")
+            << exe << Entries{{QStringLiteral("notes.txt"), "notes"}} << S::ReleaseKey << none << false << true
+            << O::NoRelease << untouched;
+        QTest::newRow("no release published") << exe << Entries{} << S::None << none << false << true
+                                              << O::NoRelease << untouched;
+        QTest::newRow("reply without a digest") << exe << release << S::ReleaseKey << QByteArray("{\"Quillmark\":}")
+                                                << false << true << O::NoRelease << untouched;
+        QTest::newRow("download fails") << exe << Entries{} << S::None << newDigest << false << true
+                                        << O::DownloadFailed << untouched;
     }
     void updates()
     {
         QFETCH(QString, startName);
         QFETCH(Entries, entries);
+        QFETCH(Signer, signer);
+        QFETCH(QByteArray, reply);
+        QFETCH(bool, truncated);
         QFETCH(bool, primaryAnswers);
         QFETCH(UpdateOutcome, outcome);
         QFETCH(QStringList, programFolder);
         QTemporaryDir root;
-        UpdateSetup setup = prepare(root, startName, entries.isEmpty() ? nullptr : &entries);
-        ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
-        QVERIFY(server.port() != 0);
-        setup.servers = {loopbackServer(primaryAnswers ? server.port() : deadPort()),
-                         loopbackServer(primaryAnswers ? deadPort() : server.port())};
+        UpdateSetup setup = prepare(root, startName, entries.isEmpty() ? nullptr : &entries, signer);
+        const QString releaseFolder = root.filePath(QStringLiteral("release"));
+
+        std::unique_ptr<ReleaseServerProcess> releaseServer;
+        std::unique_ptr<CannedHttpServer> cannedServer;
+        quint16 port = 0;
+        if (reply.isEmpty()) {
+            releaseServer = std::make_unique<ReleaseServerProcess>(releaseFolder);
+            port = releaseServer->port();
+        } else {
+            QMap<QByteArray, QByteArray> bodies{{"/version", reply}};
+            QByteArray archive = readAll(releaseFolder + QStringLiteral("/Quillmark.zip"));
+            if (!archive.isEmpty())
+                bodies.insert("/Quillmark.zip", truncated ? archive.left(archive.size() / 2) : archive);
+            if (QFile::exists(releaseFolder + QStringLiteral("/Quillmark.zip.sig")))
+                bodies.insert("/Quillmark.zip.sig", readAll(releaseFolder + QStringLiteral("/Quillmark.zip.sig")));
+            cannedServer = std::make_unique<CannedHttpServer>(bodies);
+            port = cannedServer->port();
+        }
+        QVERIFY(port != 0);
+        setup.servers = {loopbackServer(primaryAnswers ? port : deadPort()),
+                         loopbackServer(primaryAnswers ? deadPort() : port)};
 
         ThreadPost worker(setup);
         QSignalSpy success(&worker, &ThreadPost::Signal_UpdateSuccess);
@@ -256,6 +417,66 @@ class TestSelfUpdate : public QObject
             QCOMPARE(messages.first(), (QVariantList{QString(), updateBalloonText()}));
         if (outcome == UpdateOutcome::Updated) // an archive made elsewhere may carry no permissions at all
             QVERIFY(QFileInfo(QFile::decodeName(setup.programPath.c_str())).permissions() & QFile::ExeOwner);
+    }
+
+    // A program that carries no release key could install nothing, so it asks no server at all.
+    void asksNoServerWithoutAReleaseKey()
+    {
+        const Entries release{{QStringLiteral("Quillmark"), kNewBuild}};
+        QTemporaryDir root;
+        UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), &release);
+        CannedHttpServer server({{"/version", "{\"Quillmark\":\"" + digestOf(kNewBuild) + "\"}"}});
+        setup.servers = {loopbackServer(server.port()), loopbackServer(server.port())};
+        setup.releaseKeys.clear();
+        ThreadPost worker(setup);
+        QCOMPARE(worker.runUpdate(), UpdateOutcome::NoReleaseKey);
+        QCOMPARE(server.requests(), 0);
+        QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))),
+                 (QStringList{"Quillmark=old build", "Quillmark.qmk=" + QString::fromUtf8(kSettings),
+                              "Quillmark_old=leftover"}));
+    }
+
+    // The release manager's way, with the release server's own commands: publish --key signs the archive,
+    // serve sends the signature beside it, and the program installs the release.
+    void installsAReleasePublishedWithTheKey()
+    {
+        QTemporaryDir root;
+        UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), nullptr);
+        const QString build = root.filePath(QStringLiteral("build"));
+        QVERIFY(QDir().mkpath(build));
+        QVERIFY(writeFile(build + QStringLiteral("/Quillmark"), kNewBuild));
+        QProcess publish;
+        publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
+                      {QStringLiteral("publish"), QStringLiteral("--key"), keyFile("release.key"),
+                       root.filePath(QStringLiteral("release")), build + QStringLiteral("/Quillmark")});
+        QVERIFY(publish.waitForFinished(10000));
+        QCOMPARE(publish.exitCode(), 0);
+        QCOMPARE(QDir(root.filePath(QStringLiteral("release"))).entryList(QDir::Files),
+                 (QStringList{"Quillmark.zip", "Quillmark.zip.sig"}));
+
+        ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
+        QVERIFY(server.port() != 0);
+        setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};
+        ThreadPost worker(setup);
+        QCOMPARE(worker.runUpdate(), UpdateOutcome::Updated);
+        QCOMPARE(readAll(QFile::decodeName(setup.programPath.c_str())), kNewBuild);
+    }
+
+    // Publishing needs a key that can sign: without one the release folder stays as it was.
+    void publishRefusesAMissingKey()
+    {
+        QTemporaryDir root;
+        QVERIFY(writeFile(root.filePath(QStringLiteral("Quillmark")), kNewBuild));
+        QVERIFY(writeFile(root.filePath(QStringLiteral("damaged.key")), QByteArray(128, 'a') + '\n'));
+        for (const QString& key : {root.filePath(QStringLiteral("missing.key")), root.filePath(QStringLiteral("damaged.key"))}) {
+            QProcess publish;
+            publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
+                          {QStringLiteral("publish"), QStringLiteral("--key"), key, root.path(),
+                           root.filePath(QStringLiteral("Quillmark"))});
+            QVERIFY(publish.waitForFinished(10000));
+            QCOMPARE(publish.exitCode(), 1);
+            QCOMPARE(QDir(root.path()).entryList(QDir::Files), (QStringList{"damaged.key", "Quillmark"}));
+        }
     }
 
     // As in the program, only stop() ends the search for a server; nothing is touched meanwhile.
@@ -283,7 +504,8 @@ class TestSelfUpdate : public QObject
         QVERIFY(thread.wait(5000));
         QCOMPARE(success.count() + messages.count(), 0);
         QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))),
-                 (QStringList{"Quillmark=old build", "Quillmark_old=leftover"}));
+                 (QStringList{"Quillmark=old build", "Quillmark.qmk=" + QString::fromUtf8(kSettings),
+                              "Quillmark_old=leftover"}));
     }
 
     // The whole way: the update runs on its own thread, its success reaches this thread as a queued signal,
