@@ -30,9 +30,13 @@ bool AutomationObject::setControl(const QString& control)
 {
     control_ = control;
     dispatch_ = AutomationServers::create(control);
-    if (!dispatch_)
+    if (!dispatch_) {
         qWarning("AutomationObject::setControl: requested control %s could not be instantiated", qPrintable(control));
-    return static_cast<bool>(dispatch_);
+        return false;
+    }
+    dispatch_->setEventSink(
+        [this](const QString& name, const QVariantList& arguments) { emit serverEvent(name, arguments); });
+    return true;
 }
 
 QVariantList AutomationObject::collect(std::initializer_list<const QVariant*> vars)

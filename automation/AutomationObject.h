@@ -51,6 +51,9 @@ public:
 signals:
     /// The server raised an error in a member: code, source, description, help file.
     void exception(int code, const QString& source, const QString& desc, const QString& help);
+    /// The server raised an event, with its name and arguments (on Windows: QAxObject::signal). Emitted
+    /// on the object's thread, in the middle of the member that raised it.
+    void serverEvent(const QString& name, const QVariantList& arguments);
 
 private:
     AutomationObject(std::unique_ptr<Dispatch> dispatch, QObject* parent);

@@ -4,6 +4,7 @@
 #include <QVariant>
 #include <QVariantList>
 
+#include <functional>
 #include <memory>
 
 /// What an automation server did with one member access.
@@ -43,12 +44,17 @@ struct DispatchResult
     }
 };
 
+/// Where a server object sends its events: the event's name and arguments.
+using EventSink = std::function<void(const QString& name, const QVariantList& arguments)>;
+
 /// One object of an automation server, addressed with member strings, as a COM IDispatch would be.
 /// Implementations run on the thread that created them.
 class Dispatch
 {
 public:
     virtual ~Dispatch() = default;
+    /// Where the object's events go, as COM connection points deliver them; most objects raise none.
+    virtual void setEventSink(EventSink) {}
     /// A method call (dynamicCall).
     virtual DispatchResult call(const QByteArray& member, const QVariantList& arguments) = 0;
     /// A method or property that yields another object (querySubObject).

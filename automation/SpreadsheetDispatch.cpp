@@ -279,12 +279,26 @@ public:
 class ApplicationObject : public SpreadsheetObject
 {
 public:
-    ApplicationObject() : SpreadsheetObject(std::make_shared<SpreadsheetApplication>())
+    ApplicationObject() : SpreadsheetObject(std::make_shared<SpreadsheetApplication>()) { setEventSink({}); }
+    ~ApplicationObject() override { app().setStopCheck(spreadsheet::StopCheck()); }
+
+    // The application serves the thread that created it: asking that thread to stop (the program ending)
+    // stops an import or a save in the middle of a file. How far they are goes out as the event
+    // "Progress(QString,qlonglong,qlonglong)": the stage ("reading", "preparing", "writing"), rows done,
+    // rows in all (0 while not known).
+    void setEventSink(EventSink sink) override
     {
-        // The application serves the thread that created it: asking that thread to stop (the program
-        // ending) stops an import or a save in the middle of a file.
         QThread* const thread = QThread::currentThread();
-        app().setStopCheck(spreadsheet::StopCheck([thread] { return thread->isInterruptionRequested(); }));
+        spreadsheet::StopCheck::ProgressReport report;
+        if (sink) {
+            report = [sink](spreadsheet::WorkStage stage, std::size_t done, std::size_t total) {
+                static const char* const names[] = {"reading", "preparing", "writing"};
+                sink(QStringLiteral("Progress(QString,qlonglong,qlonglong)"),
+                     {QString::fromLatin1(names[static_cast<int>(stage)]), qlonglong(done), qlonglong(total)});
+            };
+        }
+        app().setStopCheck(
+            spreadsheet::StopCheck([thread] { return thread->isInterruptionRequested(); }, std::move(report)));
     }
 
     DispatchResult call(const QByteArray& member, const QVariantList& arguments) override

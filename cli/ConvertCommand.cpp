@@ -14,6 +14,7 @@ QString convertUsage()
         "Usage: quillmark-convert SOURCE_FOLDER (--out FOLDER | --next-to-source) [--format xlsx|xls]\n"
         "                         [--by-settings [--delimiter tab|semicolon|comma|space] [--merge-delimiters]\n"
         "                          [--encoding auto|utf16|local] [--text-columns LIST [--cell-by-cell]]]\n"
+        "                         [--progress]\n"
         "       quillmark-convert --help | --version\n"
         "\n"
         "Converts every .csv file below SOURCE_FOLDER into a workbook, the way the window's automatic\n"
@@ -33,6 +34,8 @@ QString convertUsage()
         "  --text-columns LIST columns kept as text: numbers from 1 to 16384 separated by commas, e.g. 2,3,4\n"
         "  --cell-by-cell      write the cells one by one (needs --text-columns), for text the GBK code\n"
         "                      page cannot hold\n"
+        "  --progress          on a terminal, show on standard error which file of how many is being\n"
+        "                      converted and how far through it the conversion is\n"
         "  -h, --help          print this text\n"
         "      --version       print the version\n"
         "\n"
@@ -105,6 +108,8 @@ ConvertCommand parseConvertCommand(const QStringList& arguments)
             textColumnsGiven |= argument == QLatin1String("--text-columns");
         } else if (argument == QLatin1String("--next-to-source")) {
             nextToSource = true;
+        } else if (argument == QLatin1String("--progress")) {
+            command.progress = true;
         } else if (argument == QLatin1String("--by-settings")) {
             command.bySettings = true;
         } else if (argument == QLatin1String("--merge-delimiters")) {

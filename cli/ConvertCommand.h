@@ -12,6 +12,7 @@ struct ConvertCommand
     bool bySettings = false; // conversion by settings instead of automatic conversion
     bool help = false;       // --help or -h: print the usage, convert nothing
     bool version = false;    // --version: print the version, convert nothing
+    bool progress = false;   // --progress: show how far the batch is on a terminal
     QString error;           // one line naming the problem, when the command line is not usable
 };
 

@@ -1,8 +1,11 @@
 // quillmark-convert: the window's automatic conversion without a window, for scripts and schedulers.
 
 #include "cli/ConvertCommand.h"
+#include "cli/ProgressLine.h"
+#include "convert/BatchProgress.h"
 #include "convert/MergeObject.h"
 #include "platform/FileNameEncoding.h"
+#include "platform/Terminal.h"
 #include "platform/TerminationRequests.h"
 #include "platform/TextFileOpener.h"
 
@@ -54,12 +57,24 @@ int main(int argc, char** argv)
         return 1;
     }
     g_ConversionOptions = command.options;
+
+    // With --progress on a terminal, a line on standard error shows how far the batch is; it steps aside
+    // for every line printed.
+    std::unique_ptr<ProgressLine> progress;
+    if (command.progress && platform::standardErrorIsTerminal())
+        progress = std::make_unique<ProgressLine>(stderr);
+    auto printStatus = [&progress](const QString& text) {
+        if (progress)
+            progress->clear();
+        printLine(stdout, text);
+    };
+
     if (command.bySettings) {
         // As the window does before a conversion by settings: an old list would mislead.
         QFile::remove(command.options.FailListPath);
         // Printed in turn with the status texts, which reach this thread as queued signals.
-        platform::setTextFileOpener([&application](const QString& path) {
-            QMetaObject::invokeMethod(&application, [path] { printLine(stdout, path); }, Qt::QueuedConnection);
+        platform::setTextFileOpener([&application, &printStatus](const QString& path) {
+            QMetaObject::invokeMethod(&application, [path, &printStatus] { printStatus(path); }, Qt::QueuedConnection);
         });
     }
 
@@ -67,8 +82,13 @@ int main(int argc, char** argv)
     QThread thread;
     auto worker = std::make_unique<MergeObject>(QStringLiteral("tem"));
     worker->moveToThread(&thread);
-    QObject::connect(worker.get(), &MergeObject::ShowDisposingFile, &application,
-                     [](const QString& text) { printLine(stdout, text); });
+    QObject::connect(worker.get(), &MergeObject::ShowDisposingFile, &application, printStatus);
+    if (progress) {
+        ProgressLine* line = progress.get();
+        QObject::connect(worker->progress(), &BatchProgress::fileStarted, line, &ProgressLine::fileStarted);
+        QObject::connect(worker->progress(), &BatchProgress::fileProgress, line, &ProgressLine::fileProgress);
+        QObject::connect(worker->progress(), &BatchProgress::finished, line, &ProgressLine::finished);
+    }
     QObject::connect(worker.get(), &MergeObject::Signal_SetButtonEnable, &application, &QCoreApplication::quit);
     // Ctrl+C or a termination signal stops the batch between row blocks: the workbooks written so far
     // stay, the one in hand is dropped with its temporary file, and the exit status says what ended it.
@@ -85,6 +105,8 @@ int main(int argc, char** argv)
     thread.quit();
     thread.wait();
 
+    if (progress)
+        progress->finished();
     const BatchReport& report = worker->report();
     for (const QString& folder : report.unreadableFolders)
         printLine(stderr, QStringLiteral("quillmark-convert: cannot read the folder ") + folder);

@@ -1,6 +1,7 @@
 #include "convert/MergeObject.h"
 
 #include "automation/AutomationObject.h"
+#include "convert/BatchProgress.h"
 #include "convert/AutomaticConversion.h"
 #include "convert/OutputLocation.h"
 #include "convert/SettingsConversion.h"
@@ -9,14 +10,19 @@
 #include "platform/TextFileOpener.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QHash>
 #include <QSet>
 #include <QThread>
 
+#include <algorithm>
 #include <memory>
 
-MergeObject::MergeObject(const QString& text, QObject* parent) : QObject(parent), text_(text) {}
+MergeObject::MergeObject(const QString& text, QObject* parent)
+    : QObject(parent), text_(text), progress_(new BatchProgress(this))
+{
+}
 
 MergeObject::~MergeObject() = default;
 
@@ -131,6 +137,24 @@ void MergeObject::runBatch(ConversionStep& step)
         connect(workbooks, &AutomationObject::exception, this,
                 [&](int, const QString&, const QString& description, const QString&) { openError = description; });
     }
+    // How far the application is within a file, passed on a few times a second at most; a change of stage
+    // always.
+    const int csvFiles = int(std::count_if(files.begin(), files.end(), [](const QFileInfo& file) {
+        return file.filePath().toLower().endsWith(QLatin1String(".csv"));
+    }));
+    QElapsedTimer sinceProgress;
+    QString lastStage;
+    connect(application.get(), &AutomationObject::serverEvent, this,
+            [&](const QString& name, const QVariantList& arguments) {
+                if (!name.startsWith(QLatin1String("Progress(")) || arguments.size() != 3)
+                    return;
+                const QString stage = arguments[0].toString();
+                if (stage == lastStage && sinceProgress.isValid() && sinceProgress.elapsed() < 100)
+                    return;
+                lastStage = stage;
+                sinceProgress.start();
+                emit progress_->fileProgress(stage, arguments[1].toLongLong(), arguments[2].toLongLong());
+            });
 
     bool stopped = false;
     QHash<QString, QString> savedFrom; // workbook written in this batch -> its source
@@ -149,6 +173,8 @@ void MergeObject::runBatch(ConversionStep& step)
                 continue;
             ++report_.csvFiles;
             emit ShowDisposingFile(nativePath);
+            emit progress_->fileStarted(report_.csvFiles, csvFiles, nativePath);
+            lastStage.clear();
 
             QString reason;
             bool converted = false;
@@ -200,5 +226,6 @@ void MergeObject::runBatch(ConversionStep& step)
 
     application->dynamicCall("Quit(void)");
     application.reset();
+    emit progress_->finished();
     emit Signal_SetButtonEnable();
 }

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 class AutomationObject;
+class BatchProgress;
 class ConversionStep;
 
 /// How the last batch of a worker went; read after Signal_SetButtonEnable().
@@ -44,6 +45,9 @@ public:
 
     const BatchReport& report() const { return report_; }
 
+    /// How far the running batch is; connect to it before the batch starts.
+    BatchProgress* progress() const { return progress_; }
+
 signals:
     void Signal_SetButtonEnable();
     void ShowDisposingFile(QString filePath);
@@ -63,5 +67,6 @@ private:
 
     QString text_;
     BatchReport report_;
+    BatchProgress* progress_; // a child: it moves to the worker's thread with it
     QStringList unreadableFolders_;
 };

@@ -286,8 +286,11 @@ CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
         if (cls == Carriage && read < size && buffer[read] == '\n')
             ++read;
         endRecord();
-        if (record % kRecordsPerStopCheck == 0 && options.stop && options.stop->requested())
-            break;
+        if (record % kRecordsPerStopCheck == 0 && options.stop) {
+            options.stop->progress(WorkStage::Reading, record, 0);
+            if (options.stop->requested())
+                break;
+        }
     }
 
     text.resize(write);

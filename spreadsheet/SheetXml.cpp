@@ -267,6 +267,7 @@ void writeSheetXml(const SheetPiece& piece, bool selected, ParallelDeflate& out,
         xml += "</row>";
         if (xml.size() >= kFlushSize) {
             out.write(xml);
+            stop.progress(WorkStage::Writing, row + 1, cells.rowCount());
             if (stop.requested())
                 return;
         }

@@ -233,10 +233,11 @@ std::uint64_t writeRowBlock(const SheetPiece& piece, std::uint32_t firstRow, std
 }
 
 // Writes the substream of one sheet piece, with the DBCELL positions that `planned` holds (zeros in the
-// measuring pass) in its INDEX record, and returns where its records actually landed. Ends early, the
-// substream unfinished, when `stop` says so.
+// measuring pass) in its INDEX record, and returns where its records actually landed. Tells `stop` how
+// far it is in the pass `stage`, and ends early, the substream unfinished, when it says so.
 SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout& planned,
-                       SharedStrings& strings, biff::RecordStream& stream, const StopCheck& stop)
+                       SharedStrings& strings, biff::RecordStream& stream, const StopCheck& stop,
+                       WorkStage stage)
 {
     const Sheet& sheet = *piece.sheet;
     const biff::CellExtent& extent = planned.extent;
@@ -265,6 +266,7 @@ SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout
 
     BlockScratch scratch;
     for (std::uint32_t first = extent.firstRow; first < extent.endRow; first += kRowsPerBlock) {
+        stop.progress(stage, piece.firstRow + first, sheet.cells.rowCount());
         if (stop.requested())
             return written;
         const std::uint64_t dbCellAt = writeRowBlock(
@@ -295,7 +297,7 @@ Status saveXls(const Workbook& workbook, const std::string& path, const StopChec
         SheetLayout planned;
         planned.extent = extentOf(pieces[i]);
         planned.dbCells.assign(blockCount(planned.extent), 0);
-        layouts.push_back(writeSheet(pieces[i], i == 0, planned, strings, measure, stop));
+        layouts.push_back(writeSheet(pieces[i], i == 0, planned, strings, measure, stop, WorkStage::Preparing));
     }
     if (stop.requested())
         return stoppedStatus();
@@ -335,7 +337,8 @@ Status saveXls(const Workbook& workbook, const std::string& path, const StopChec
             if (!stream.ok())
                 return diskFull;
             if (stream.position() != positions[i] ||
-                !writeSheet(pieces[i], i == 0, layouts[i], strings, stream, stop).sameRecordsAs(layouts[i]))
+                !writeSheet(pieces[i], i == 0, layouts[i], strings, stream, stop, WorkStage::Writing)
+                     .sameRecordsAs(layouts[i]))
                 return stop.requested() ? stoppedStatus() : changed;
         }
         if (stream.position() != end || strings.size() != distinctStrings)

@@ -2,6 +2,7 @@
 // the reading of its command line.
 
 #include "cli/ConvertCommand.h"
+#include "cli/ProgressLine.h"
 #include "convert/StatusTexts.h"
 #include "platform/FileNameEncoding.h"
 #include "QuillmarkVersion.h"
@@ -110,6 +111,9 @@ private slots:
     void nextSaveRemovesWhatAKilledSaveLeft();
     void stopsOnTerminationSignals_data();
     void stopsOnTerminationSignals();
+    void progressText_data();
+    void progressText();
+    void showsProgressOnATerminalOnly();
 
 private:
     QScopedPointer<QTemporaryDir> temporary_;
@@ -498,6 +502,7 @@ void TestConvertCli::nextSaveRemovesWhatAKilledSaveLeft()
     QCOMPARE(result.exitCode, 0);
     QCOMPARE(QDir(output_).entryList(QDir::Files | QDir::Hidden),
              (QStringList{".other.xlsx.0123456789ab~", "big.xlsx"}));
+}
 
 void TestConvertCli::stopsOnTerminationSignals_data()
 {
@@ -529,6 +534,66 @@ void TestConvertCli::stopsOnTerminationSignals()
     QCOMPARE(process.exitCode(), exitCode);
     QCOMPARE(filesEndingWith(output_, QString()), QStringList{QStringLiteral("a.xlsx")});
     QCOMPARE(roundTripProblems(source_ + QStringLiteral("/a.csv"), output_ + QStringLiteral("/a.xlsx")), QString());
+}
+
+void TestConvertCli::progressText_data()
+{
+    QTest::addColumn<QString>("stage");
+    QTest::addColumn<qint64>("done");
+    QTest::addColumn<qint64>("total");
+    QTest::addColumn<int>("columns");
+    QTest::addColumn<QString>("text");
+
+    const QString path = QStringLiteral("/data/2021/a.csv");
+    QTest::newRow("file just started") << QString() << qint64(0) << qint64(0) << 80 << "[3/200] opening  " + path;
+    QTest::newRow("rows read, total not known") << "reading" << qint64(1234567) << qint64(0) << 80
+                                                << "[3/200] reading 1,234,567 rows  " + path;
+    QTest::newRow("rows written of all") << "writing" << qint64(450) << qint64(1000) << 80
+                                         << "[3/200] writing 45%  " + path;
+    QTest::newRow("path cut at its start") << "writing" << qint64(1) << qint64(1) << 32
+                                           << "[3/200] writing 100%  .../a.csv";
+    QTest::newRow("no room for the path") << "writing" << qint64(1) << qint64(2) << 20 << "[3/200] writing 50%";
+}
+
+void TestConvertCli::progressText()
+{
+    QFETCH(QString, stage);
+    QFETCH(qint64, done);
+    QFETCH(qint64, total);
+    QFETCH(int, columns);
+    QFETCH(QString, text);
+
+    QCOMPARE(::progressText(3, 200, QStringLiteral("/data/2021/a.csv"), stage, done, total, columns), text);
+    QVERIFY(text.size() < columns);
+}
+
+// --progress draws its line on a terminal only, and standard output stays what it is without it.
+void TestConvertCli::showsProgressOnATerminalOnly()
+{
+    if (QStandardPaths::findExecutable(QStringLiteral("script")).isEmpty())
+        QSKIP("no script(1) to give the program a terminal");
+    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+    writeFile(source_ + QStringLiteral("/b/big.csv"), largeCsv(300000));
+    const Result plain = runConverter({source_, QStringLiteral("--out"), output_});
+    QCOMPARE(plain.exitCode, 0);
+
+    const Result piped = runConverter({source_, QStringLiteral("--out"), output_, QStringLiteral("--progress")});
+    QCOMPARE(piped.exitCode, 0);
+    QCOMPARE(piped.out, plain.out);
+    QCOMPARE(piped.err, QByteArray());
+
+    // Standard error on a terminal (script's), standard output into a file.
+    const QString stdoutFile = temporary_->filePath(QStringLiteral("stdout.txt"));
+    const QString command = QStringLiteral("'%1' '%2' --out '%3' --progress > '%4'")
+                                .arg(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), source_, output_, stdoutFile);
+    QProcess terminal;
+    terminal.start(QStringLiteral("script"), {QStringLiteral("-qfec"), command, QStringLiteral("/dev/null")});
+    QVERIFY(terminal.waitForFinished(kTimeout));
+    QCOMPARE(terminal.exitCode(), 0);
+    QCOMPARE(readFile(stdoutFile), plain.out);
+    const QByteArray drawn = terminal.readAllStandardOutput();
+    QVERIFY2(drawn.contains("[1/2] opening  "), drawn.constData());
+    QVERIFY2(drawn.contains("[2/2] writing "), drawn.constData());
 }
 
 QTEST_GUILESS_MAIN(TestConvertCli)
