@@ -14,6 +14,7 @@ PACKAGES=(
   libsodium-dev  # release signatures of the self-update
   python3 python3-openpyxl python3-xlrd
   time
+  clang libclang-rt-14-dev  # the fuzz targets and the sanitizer build of the tests
 )
 
 missing=()
