@@ -25,6 +25,7 @@ TEST=(
   python3 python3-openpyxl python3-xlrd  # independent readers of our workbooks
   libxlsxwriter-dev  # only for the benchmark's speed floor (bench/)
   time
+  clang libclang-rt-14-dev  # the fuzz targets and the sanitizer build of the tests
 )
 
 case "${1:-}" in

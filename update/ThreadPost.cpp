@@ -112,11 +112,11 @@ UpdateOutcome ThreadPost::runUpdate()
     return replaceExecutable();
 }
 
-// Before anything is moved: the release's signature, fetched beside the archive, must be one of the
-// program's release keys over the archive's very bytes, and the archive must hold the executable whose
-// digest was announced and nothing that lands outside the program's folder. Anyone who can answer for
-// the servers' names could otherwise install a program of their own. Updated when all holds. A refusal
-// shows nothing: there is nothing the user could do about it.
+// Before anything is moved: the signature fetched beside the archive must be one that a release key of
+// the program made over the archive's very bytes, and the archive must hold the executable whose digest
+// was announced and nothing that lands outside the program's folder. Anyone who can answer for the
+// servers' names could otherwise install a program of their own. Updated when all holds, else the reason
+// for the refusal, which shows nothing: there is nothing the user could do about it.
 UpdateOutcome ThreadPost::checkRelease(const UpdateServer& server, std::int64_t now, const char* announced)
 {
     const std::string signaturePath = setup_.archivePath + ".sig";

@@ -157,34 +157,6 @@ class TestReleaseSignature : public QObject
             keys.insert(keys.begin(), other_.publicKey);
         QCOMPARE(release::signatureValid(view(message), view(signature), keys), valid);
     }
-
-    // Without keys nothing is genuine.
-    void acceptsNothingWithoutKeys()
-    {
-        const QByteArray archive = "archive";
-        QVERIFY(!release::signatureValid(view(archive), view(signatureOf(archive, release_)), {}));
-    }
-
-    void publicKeyFromHex_data()
-    {
-        QTest::addColumn<QByteArray>("hex");
-        QTest::addColumn<bool>("valid");
-        const QByteArray hex = QByteArray::fromStdString(release::toHex(release_.publicKey));
-        QTest::newRow("as printed") << hex << true;
-        QTest::newRow("upper case") << hex.toUpper() << true;
-        QTest::newRow("with a line end") << hex + '\n' << true;
-        QTest::newRow("63 digits") << hex.left(63) << false;
-        QTest::newRow("blank inside") << hex.left(32) + ' ' + hex.mid(33) << false;
-    }
-    void publicKeyFromHex()
-    {
-        QFETCH(QByteArray, hex);
-        QFETCH(bool, valid);
-        release::PublicKey key{};
-        QCOMPARE(release::publicKeyFromHex(view(hex), key), valid);
-        if (valid)
-            QVERIFY(key == release_.publicKey);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestReleaseSignature)

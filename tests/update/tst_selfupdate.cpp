@@ -214,24 +214,6 @@ class TestSelfUpdate : public QObject
         QCOMPARE(output.mid(33), QByteArray(31, '#'));
     }
 
-    // Only 32 hexadecimal digits announce a release.
-    void isMd5Digest_data()
-    {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<bool>("digest");
-        QTest::newRow("lowercase digest") << QByteArray("0123456789abcdef0123456789abcdef") << true;
-        QTest::newRow("uppercase digest") << QByteArray("0123456789ABCDEF0123456789ABCDEF") << true;
-        QTest::newRow("empty") << QByteArray() << false;
-        QTest::newRow("31 digits") << QByteArray("0123456789abcdef0123456789abcde") << false;
-        QTest::newRow("a letter past f") << QByteArray("0123456789abcdef0123456789abcdeg") << false;
-    }
-    void isMd5Digest()
-    {
-        QFETCH(QByteArray, text);
-        QFETCH(bool, digest);
-        QCOMPARE(::isMd5Digest(text.constData()), digest);
-    }
-
     // The entries an update never unpacks: those that would land on the settings file.
     void replacesSettingsFile_data()
     {
