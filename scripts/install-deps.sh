@@ -7,6 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools
   zlib1g-dev
+  libisal-dev  # ISA-L igzip: the fast deflate of .xlsx sheets
   libxlsxwriter-dev  # only for the benchmark's speed floor (bench/)
   libgsf-1-dev
   libquazip1-qt5-dev

@@ -1,5 +1,7 @@
 #include "ParallelDeflate.h"
 
+#include <isa-l/crc.h>
+#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 
 namespace spreadsheet {
@@ -7,6 +9,7 @@ namespace spreadsheet {
 struct ParallelDeflate::Job
 {
     std::string input;
+    std::size_t inputSize = 0;
     std::string dictionary;
     bool last = false;
     std::string output;
@@ -15,39 +18,69 @@ struct ParallelDeflate::Job
     bool ok = false;
 };
 
-namespace {
-
-// Compresses one chunk into raw deflate data that ends on a byte boundary (or ends the stream).
-bool deflateChunk(int level, const std::string& input, const std::string& dictionary, bool last,
-                  std::string& output)
+/// One worker's igzip stream and the level's working memory, reused for every chunk it compresses.
+class ParallelDeflate::Compressor
 {
-    z_stream stream{};
-    if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        return false;
-    bool ok = true;
-    if (!dictionary.empty()) {
-        ok = deflateSetDictionary(&stream, reinterpret_cast<const Bytef*>(dictionary.data()),
-                                  static_cast<uInt>(dictionary.size())) == Z_OK;
+public:
+    explicit Compressor(int level) : level_(level), levelBuffer_(levelBufferSize(level), '\0')
+    {
+        stream_ = std::make_unique<isal_zstream>();
     }
-    // Room for the worst case plus the empty stored block a sync flush appends.
-    output.resize(deflateBound(&stream, static_cast<uLong>(input.size())) + 64);
-    stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-    stream.avail_in = static_cast<uInt>(input.size());
-    stream.next_out = reinterpret_cast<Bytef*>(output.data());
-    stream.avail_out = static_cast<uInt>(output.size());
-    if (ok) {
-        const int rc = deflate(&stream, last ? Z_FINISH : Z_SYNC_FLUSH);
-        ok = last ? rc == Z_STREAM_END : (rc == Z_OK && stream.avail_in == 0);
-    }
-    output.resize(output.size() - stream.avail_out);
-    deflateEnd(&stream);
-    return ok;
-}
 
-} // namespace
+    // Compresses one chunk into raw deflate data that ends on a byte boundary (an empty stored block
+    // after it, as a sync flush does) or, for the last chunk, ends the stream.
+    bool compress(const std::string& input, const std::string& dictionary, bool last, std::string& output)
+    {
+        isal_zstream& s = *stream_;
+        isal_deflate_init(&s);
+        s.level = static_cast<std::uint32_t>(level_);
+        s.level_buf = reinterpret_cast<std::uint8_t*>(levelBuffer_.data());
+        s.level_buf_size = static_cast<std::uint32_t>(levelBuffer_.size());
+        s.flush = last ? NO_FLUSH : SYNC_FLUSH;
+        s.end_of_stream = last ? 1 : 0;
+        if (!dictionary.empty() &&
+            isal_deflate_set_dict(&s, reinterpret_cast<std::uint8_t*>(const_cast<char*>(dictionary.data())),
+                                  static_cast<std::uint32_t>(dictionary.size())) != COMP_OK)
+            return false;
+        s.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(input.data()));
+        s.avail_in = static_cast<std::uint32_t>(input.size());
+        // Text that does not compress comes out as stored blocks, a little larger than it went in.
+        output.resize(input.size() + input.size() / 16 + 1024);
+        std::size_t used = 0;
+        for (;;) {
+            s.next_out = reinterpret_cast<std::uint8_t*>(output.data() + used);
+            s.avail_out = static_cast<std::uint32_t>(output.size() - used);
+            if (isal_deflate(&s) != COMP_OK)
+                return false;
+            used = output.size() - s.avail_out;
+            const bool complete = last ? s.internal_state.state == ZSTATE_END : s.avail_in == 0 && s.avail_out > 0;
+            if (complete)
+                break;
+            output.resize(output.size() * 2); // the rare slow path: the first guess was too small
+        }
+        output.resize(used);
+        return true;
+    }
+
+private:
+    static std::size_t levelBufferSize(int level)
+    {
+        switch (level) {
+        case 1: return ISAL_DEF_LVL1_DEFAULT;
+        case 2: return ISAL_DEF_LVL2_DEFAULT;
+        case 3: return ISAL_DEF_LVL3_DEFAULT;
+        default: return 0;
+        }
+    }
+
+    int level_;
+    std::string levelBuffer_;
+    std::unique_ptr<isal_zstream> stream_; // about 100 KiB: on the heap, not the worker's stack
+};
 
 ParallelDeflate::ParallelDeflate(int level, unsigned threads, Sink sink)
-    : level_(level), sink_(std::move(sink)), maxInFlight_(2 * (threads == 0 ? 1 : threads) + 2)
+    : level_(level < kPassThrough ? kPassThrough : level > kMaxLevel ? kMaxLevel : level), sink_(std::move(sink)),
+      maxInFlight_(2 * (threads == 0 ? 1 : threads) + 2)
 {
     if (threads == 0)
         threads = 1;
@@ -98,6 +131,7 @@ void ParallelDeflate::submit(bool last)
     job->input.swap(pending_);
     pending_.clear();
     pending_.reserve(kChunkSize + (64 << 10));
+    job->inputSize = job->input.size();
     job->dictionary = dictionary_;
     job->last = last;
     inputSize_ += job->input.size();
@@ -122,6 +156,9 @@ void ParallelDeflate::submit(bool last)
 
 void ParallelDeflate::work()
 {
+    std::unique_ptr<Compressor> compressor;
+    if (level_ != kPassThrough)
+        compressor = std::make_unique<Compressor>(level_);
     for (;;) {
         std::shared_ptr<Job> job;
         {
@@ -132,9 +169,13 @@ void ParallelDeflate::work()
             job = queue_.front();
             queue_.pop_front();
         }
-        job->crc = static_cast<std::uint32_t>(
-            ::crc32(0L, reinterpret_cast<const Bytef*>(job->input.data()), static_cast<uInt>(job->input.size())));
-        const bool ok = deflateChunk(level_, job->input, job->dictionary, job->last, job->output);
+        job->crc = crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(job->input.data()),
+                                   static_cast<std::uint64_t>(job->input.size()));
+        bool ok = true;
+        if (compressor)
+            ok = compressor->compress(job->input, job->dictionary, job->last, job->output);
+        else
+            job->output.swap(job->input);
         {
             std::lock_guard<std::mutex> lock(mutex_);
             job->ok = ok;
@@ -164,7 +205,7 @@ bool ParallelDeflate::drain(bool waitForOldest)
             failed_ = true;
             continue;
         }
-        crc_ = static_cast<std::uint32_t>(crc32_combine(crc_, job->crc, static_cast<z_off_t>(job->input.size())));
+        crc_ = static_cast<std::uint32_t>(crc32_combine(crc_, job->crc, static_cast<z_off_t>(job->inputSize)));
         outputSize_ += job->output.size();
         if (!sink_(job->output.data(), job->output.size()))
             failed_ = true;

@@ -18,18 +18,30 @@ namespace spreadsheet {
 /// the input is cut into chunks of 1 MiB, each compressed on its own (primed with the 32 KiB before it,
 /// so the ratio stays that of one stream) and ended on a byte boundary, so the pieces join into one
 /// valid stream. Compressed pieces reach the sink in input order, on the caller's thread.
+///
+/// The deflate is ISA-L's igzip, several times faster than zlib at a ratio between zlib's levels 1 and 3
+/// (the choice, measured on sheet XML, is in bench/README.md).
 class ParallelDeflate
 {
 public:
     /// `sink` receives compressed bytes and returns false when it could not take them.
     using Sink = std::function<bool(const char* data, std::size_t size)>;
 
+    /// igzip's levels, 0 (fastest) to 3 (smallest).
+    static constexpr int kMinLevel = 0;
+    static constexpr int kMaxLevel = 3;
+    /// The level workbooks are written with.
+    static constexpr int kWorkbookLevel = 1;
+    /// Not a level: the sink receives the input unchanged, which is no deflate stream. It lets a profile
+    /// time what feeds the compressor on its own.
+    static constexpr int kPassThrough = -1;
+
     ParallelDeflate(int level, unsigned threads, Sink sink);
     ~ParallelDeflate();
     ParallelDeflate(const ParallelDeflate&) = delete;
     ParallelDeflate& operator=(const ParallelDeflate&) = delete;
 
-    /// Takes the whole of `data`, leaving it empty for reuse.
+    /// Takes the whole of `data`, leaving it empty for reuse (its buffer may be swapped for another).
     void write(std::string& data);
     void write(const char* data, std::size_t size);
     /// Ends the stream and waits for every piece to reach the sink.
@@ -41,6 +53,7 @@ public:
 
 private:
     struct Job;
+    class Compressor;
     void submit(bool last);
     void work();
     bool drain(bool waitForOldest);

@@ -9,7 +9,6 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
-#include <zlib.h>
 
 namespace spreadsheet {
 
@@ -58,7 +57,7 @@ Status saveXlsx(const Workbook& workbook, const std::string& path)
         ok = zip.beginEntry("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml", mayExceed4GiB(pieces[i]));
         if (!ok)
             break;
-        ParallelDeflate deflate(Z_DEFAULT_COMPRESSION, compressionThreads(),
+        ParallelDeflate deflate(ParallelDeflate::kWorkbookLevel, compressionThreads(),
                                 [&zip](const char* data, std::size_t size) { return zip.writeData(data, size); });
         writeSheetXml(pieces[i], i == 0, deflate);
         if (Status compressed = deflate.finish(); !compressed.ok())
