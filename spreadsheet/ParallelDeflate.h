@@ -17,7 +17,8 @@ namespace spreadsheet {
 /// Compresses a stream into one raw deflate stream on several threads, the way parallel gzip does it:
 /// the input is cut into chunks of 1 MiB, each compressed on its own (primed with the 32 KiB before it,
 /// so the ratio stays that of one stream) and ended on a byte boundary, so the pieces join into one
-/// valid stream. Compressed pieces reach the sink in input order, on the caller's thread.
+/// valid stream. Compressed pieces reach the sink in input order, on the caller's thread. Chunk buffers and
+/// the compressors' working memory are kept for the next stream of the process.
 ///
 /// The deflate is ISA-L's igzip, several times faster than zlib at a ratio between zlib's levels 1 and 3
 /// (the choice, measured on sheet XML, is in bench/README.md).
@@ -41,9 +42,16 @@ public:
     ParallelDeflate(const ParallelDeflate&) = delete;
     ParallelDeflate& operator=(const ParallelDeflate&) = delete;
 
-    /// Takes the whole of `data`, leaving it empty for reuse (its buffer may be swapped for another).
-    void write(std::string& data);
     void write(const char* data, std::size_t size);
+    /// Takes the first `size` bytes of `data`. A block of a chunk or more is taken without a copy: `data`
+    /// is swapped for a buffer of the same size or larger, whose bytes are free for the caller's next
+    /// block.
+    void write(std::string& data, std::size_t size);
+    /// Takes the whole of `data`, leaving it empty for reuse.
+    void write(std::string& data);
+    /// A buffer of a chunk or more to format blocks in, and back when done: buffers are kept for reuse.
+    static std::string takeBuffer();
+    static void giveBuffer(std::string&& buffer);
     /// Ends the stream and waits for every piece to reach the sink.
     Status finish();
 
@@ -53,7 +61,6 @@ public:
 
 private:
     struct Job;
-    class Compressor;
     void submit(bool last);
     void work();
     bool drain(bool waitForOldest);
@@ -63,7 +70,8 @@ private:
 
     int level_;
     Sink sink_;
-    std::string pending_;
+    std::string pending_; // the first pendingSize_ bytes are the next chunk
+    std::size_t pendingSize_ = 0;
     std::string dictionary_;
     std::deque<std::shared_ptr<Job>> inFlight_; // in input order
     std::deque<std::shared_ptr<Job>> queue_;    // waiting for a worker
