@@ -7,6 +7,7 @@
 #include "spreadsheet/DelimitedText.h"
 #include "spreadsheet/ParallelDeflate.h"
 #include "spreadsheet/SaveSupport.h"
+#include "spreadsheet/SharedStrings.h"
 #include "spreadsheet/SheetXml.h"
 #include "spreadsheet/SpreadsheetApplication.h"
 #include "spreadsheet/TextDecoding.h"
@@ -82,8 +83,9 @@ int main(int argc, char** argv)
             xmlBytes += size;
             return true;
         });
+        SharedStrings strings(true);
         for (const SheetPiece& piece : splitIntoPieces(workbook, kXlsxLimits.maxRows))
-            writeSheetXml(piece, true, store);
+            writeSheetXml(piece, true, strings, store);
         store.finish();
     }
     const double xmlTime = secondsSince(start);
@@ -96,8 +98,9 @@ int main(int argc, char** argv)
             deflatedBytes += size;
             return true;
         });
+        SharedStrings strings(true);
         for (const SheetPiece& piece : splitIntoPieces(workbook, kXlsxLimits.maxRows))
-            writeSheetXml(piece, true, deflate);
+            writeSheetXml(piece, true, strings, deflate);
         deflate.finish();
     }
     const double oneCoreDeflateTime = secondsSince(start) - xmlTime;

@@ -2,6 +2,8 @@
 
 #include "ParallelDeflate.h"
 #include "SaveSupport.h"
+#include "SharedStrings.h"
+#include "SharedStringsXml.h"
 #include "SheetXml.h"
 #include "XlsxParts.h"
 #include "ZipWriter.h"
@@ -53,16 +55,32 @@ Status saveXlsx(const Workbook& workbook, const std::string& path)
               zip.addEntry("xl/_rels/workbook.xml.rels", workbookRelationshipsXml(pieces.size())) &&
               zip.addEntry("xl/styles.xml", stylesXml());
 
-    for (std::size_t i = 0; ok && i < pieces.size(); ++i) {
-        ok = zip.beginEntry("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml", mayExceed4GiB(pieces[i]));
-        if (!ok)
-            break;
+    // One entry streamed through the parallel deflate.
+    auto writeEntry = [&zip](const std::string& name, bool large, const auto& write) -> Status {
+        if (!zip.beginEntry(name, large))
+            return Status::failure(zip.error());
         ParallelDeflate deflate(ParallelDeflate::kWorkbookLevel, compressionThreads(),
                                 [&zip](const char* data, std::size_t size) { return zip.writeData(data, size); });
-        writeSheetXml(pieces[i], i == 0, deflate);
+        write(deflate);
         if (Status compressed = deflate.finish(); !compressed.ok())
             return zip.error().empty() ? compressed : Status::failure(zip.error());
-        ok = zip.endEntry(deflate.crc32(), deflate.inputSize());
+        return zip.endEntry(deflate.crc32(), deflate.inputSize()) ? Status::success() : Status::failure(zip.error());
+    };
+    // The sheets fill the shared-string table, whose part follows them.
+    SharedStrings strings(true);
+    for (std::size_t i = 0; ok && i < pieces.size(); ++i) {
+        const Status written = writeEntry("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
+                                          mayExceed4GiB(pieces[i]), [&](ParallelDeflate& deflate) {
+                                              writeSheetXml(pieces[i], i == 0, strings, deflate);
+                                          });
+        if (!written.ok())
+            return Status::failure("cannot write " + path + ": " + written.message());
+    }
+    if (ok) {
+        const Status written = writeEntry("xl/sharedStrings.xml", sharedStringsXmlBound(strings) > 3.0 * (1u << 30),
+                                          [&](ParallelDeflate& deflate) { writeSharedStringsXml(strings, deflate); });
+        if (!written.ok())
+            return Status::failure("cannot write " + path + ": " + written.message());
     }
     ok = ok && zip.finish();
     if (!ok)
