@@ -121,10 +121,17 @@ std::size_t plainRun(const char* p, const char* end)
     return static_cast<std::size_t>(p - start);
 }
 
-// True for text at `p` that reads as an escaped character: _x, four hex digits and _.
+// True for text at `p` that a reader could take for an escaped character: _x, one to four hex digits
+// and _. The format's escape has four digits, but LibreOffice also reads shorter ones (_x12_ as U+0012),
+// so those are escaped too; a reader of four-digit escapes reads _x005F_x12_ back as _x12_ just the same.
 bool looksLikeEscape(const char* p, const char* end)
 {
-    return end - p >= 7 && p[1] == 'x' && isHex(p[2]) && isHex(p[3]) && isHex(p[4]) && isHex(p[5]) && p[6] == '_';
+    if (end - p < 4 || p[1] != 'x')
+        return false;
+    const char* digit = p + 2;
+    while (digit < end && digit - p < 6 && isHex(*digit))
+        ++digit;
+    return digit > p + 2 && digit < end && *digit == '_';
 }
 
 // Writes cell text escaped; the caller has made room for kEscapedByte bytes per byte of text.

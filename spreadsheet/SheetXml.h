@@ -29,7 +29,8 @@ void writeSheetXml(const SheetPiece& piece, bool selected, SharedStrings& string
 /// Appends text as the content of an XML element: &, < and > escaped; a carriage return as &#13;, which
 /// XML's line-end handling would otherwise turn into a line feed; characters XML 1.0 cannot hold (control
 /// characters but tab, line feed and carriage return, U+FFFE and U+FFFF) written as _xHHHH_, and a
-/// literal _xHHHH_ as _x005F_xHHHH_, the way spreadsheet files carry them.
+/// literal _xHHHH_ as _x005F_xHHHH_, the way spreadsheet files carry them (also with one to three
+/// digits, which some readers take for an escape too).
 void appendCellText(std::string& out, std::string_view text);
 
 /// Appends text as a <t> element: escaped as appendCellText() does, with xml:space="preserve" when it

@@ -399,7 +399,11 @@ void TestXlsxWriter::escapesCellText_data()
     QTest::newRow("two in a row") << QByteArray("_x0041__x0042_") << QByteArray("_x005F_x0041__x005F_x0042_");
     QTest::newRow("NUL next to escape-like text")
         << QByteArray("\0_x0041_", 8) << QByteArray("_x0000__x005F_x0041_");
-    QTest::newRow("two hex digits") << QByteArray("_x12_") << QByteArray("_x12_");
+    QTest::newRow("two hex digits") << QByteArray("_x12_") << QByteArray("_x005F_x12_");
+    QTest::newRow("one and three hex digits") << QByteArray("_x1__x123_") << QByteArray("_x005F_x1__x005F_x123_");
+    QTest::newRow("five hex digits") << QByteArray("_x12345_") << QByteArray("_x12345_");
+    QTest::newRow("no digits") << QByteArray("_x_") << QByteArray("_x_");
+    QTest::newRow("cut short at the end") << QByteArray("a_x12") << QByteArray("a_x12");
     QTest::newRow("not hex") << QByteArray("_x004G_") << QByteArray("_x004G_");
     QTest::newRow("upper-case X") << QByteArray("_X0041_") << QByteArray("_X0041_");
     QTest::newRow("U+FFFE and U+FFFF") << QByteArray("a\xEF\xBF\xBE\xEF\xBF\xBF") << QByteArray("a_xFFFE__xFFFF_");
