@@ -350,6 +350,7 @@ echo "converter: $QMK_ABS"
 rev=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo "no commit")
 dirty=
 if git -C "$ROOT" status --porcelain 2>/dev/null | grep -qv '^??'; then dirty=" +changes"; fi
+[ "$QMK_ABS" = "$ROOT/build/cli/quillmark-convert" ] || dirty="$dirty (of the source tree; QMK names another build)"
 echo "source:    $rev$dirty    libxlsxwriter: $(dpkg-query -W -f '${Version}' libxlsxwriter-dev 2>/dev/null || echo '?')"
 echo
 {
