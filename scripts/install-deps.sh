@@ -9,13 +9,14 @@ set -euo pipefail
 # Shared libraries the executables load, and the desktop's file opener for the list of failed files.
 RUNTIME=(
   libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5
-  zlib1g libgsf-1-114 libquazip1-qt5-1 libcurl4 libsodium23
+  zlib1g libisal2 libgsf-1-114 libquazip1-qt5-1 libcurl4 libsodium23
   xdg-utils
 )
 BUILD=(
   build-essential cmake pkg-config ninja-build
   qtbase5-dev qtbase5-dev-tools
   zlib1g-dev
+  libisal-dev  # ISA-L igzip: the fast deflate of .xlsx sheets
   libgsf-1-dev
   libquazip1-qt5-dev
   libcurl4-openssl-dev

@@ -68,6 +68,22 @@ std::string_view CellGrid::cell(std::size_t row, std::size_t column) const
     return storedCell(row, column);
 }
 
+bool CellGrid::storedRow(std::size_t row, RowCells& cells) const
+{
+    if (row >= rowCount())
+        return false;
+    if (!outOfOrder_.empty()) {
+        const auto it = outOfOrder_.lower_bound(key(row, 0));
+        if (it != outOfOrder_.end() && (it->first >> 24) == row)
+            return false;
+    }
+    const std::size_t first = rowFirstCell_[row];
+    cells.text = text_.data() + rowTextStart_[row];
+    cells.ends = cellEnds_.data() + first;
+    cells.count = rowFirstCell_[row + 1] - first;
+    return true;
+}
+
 void CellGrid::appendRowsUpTo(std::size_t row)
 {
     while (rowTextStart_.size() <= row) {

@@ -31,6 +31,17 @@ public:
     std::size_t cellCount(std::size_t row) const;
     /// Text of a cell; empty for a cell that was never written.
     std::string_view cell(std::size_t row, std::size_t column) const;
+
+    /// The cells of a row as stored, for a writer that walks the row in order without a lookup per
+    /// cell: `count` cells back to back from `text`, cell i ending at `text + ends[i]`.
+    struct RowCells
+    {
+        const char* text;
+        const std::uint32_t* ends;
+        std::size_t count;
+    };
+    /// False when some cell of the row was written out of order; cell() then has the row's texts.
+    bool storedRow(std::size_t row, RowCells& cells) const;
     /// Widest row, counting cells up to the last one written.
     std::size_t columnCount() const { return columnCount_; }
     /// Longest cell text in bytes: a cheap bound used before the exact per-cell limit checks.

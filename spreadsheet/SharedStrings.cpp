@@ -1,6 +1,7 @@
 #include "SharedStrings.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 namespace spreadsheet {
@@ -8,6 +9,8 @@ namespace spreadsheet {
 namespace {
 
 constexpr std::size_t kMaxStringUnits = 32767;
+constexpr std::size_t kShortText = 64;
+constexpr std::size_t kCopyBlock = 64 << 10;
 
 void prefetchAddress(const void* address)
 {
@@ -58,12 +61,12 @@ std::size_t SharedStrings::hashOf(std::string_view text)
 
 void SharedStrings::prefetch(std::size_t hash, int step) const
 {
-    const std::uint32_t* slot = &slots_[hash & (slots_.size() - 1)];
+    const std::uint64_t* slot = &slots_[hash & (slots_.size() - 1)];
+    const std::uint32_t entry = static_cast<std::uint32_t>(*slot);
     if (step == 0)
         prefetchAddress(slot);
-    else if (*slot != 0)
-        prefetchAddress(step == 1 ? static_cast<const void*>(&strings_[*slot - 1])
-                                  : strings_[*slot - 1].data());
+    else if (entry != 0)
+        prefetchAddress(step == 1 ? static_cast<const void*>(&strings_[entry - 1]) : strings_[entry - 1].data());
 }
 
 std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash)
@@ -72,27 +75,44 @@ std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash)
     if ((strings_.size() + 1) * 2 > slots_.size())
         grow();
     const std::size_t mask = slots_.size() - 1;
+    const std::uint64_t hashHigh = slotFor(hash, 0) & ~std::uint64_t(0xFFFFFFFF);
     for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-        const std::uint32_t entry = slots_[slot];
+        const std::uint64_t value = slots_[slot];
+        const std::uint32_t entry = static_cast<std::uint32_t>(value);
         if (entry == 0) {
-            strings_.push_back(text);
-            slots_[slot] = static_cast<std::uint32_t>(strings_.size());
+            strings_.push_back(copyShortTexts_ ? keep(text) : text);
+            slots_[slot] = slotFor(hash, strings_.size() - 1);
             return static_cast<std::uint32_t>(strings_.size() - 1);
         }
-        if (strings_[entry - 1] == text)
+        if ((value & ~std::uint64_t(0xFFFFFFFF)) == hashHigh && strings_[entry - 1] == text)
             return entry - 1;
     }
 }
 
+std::string_view SharedStrings::keep(std::string_view text)
+{
+    if (text.size() > kShortText)
+        return text;
+    if (copies_.empty() || kCopyBlock - copyBlockUsed_ < text.size()) {
+        copies_.push_back(std::make_unique<char[]>(kCopyBlock));
+        copyBlockUsed_ = 0;
+    }
+    char* copy = copies_.back().get() + copyBlockUsed_;
+    std::memcpy(copy, text.data(), text.size());
+    copyBlockUsed_ += text.size();
+    return std::string_view(copy, text.size());
+}
+
 void SharedStrings::grow()
 {
-    std::vector<std::uint32_t> slots(slots_.size() * 2, 0);
+    std::vector<std::uint64_t> slots(slots_.size() * 2, 0);
     const std::size_t mask = slots.size() - 1;
     for (std::size_t i = 0; i < strings_.size(); ++i) {
-        std::size_t slot = hashOf(strings_[i]) & mask;
+        const std::size_t hash = hashOf(strings_[i]);
+        std::size_t slot = hash & mask;
         while (slots[slot] != 0)
             slot = (slot + 1) & mask;
-        slots[slot] = static_cast<std::uint32_t>(i + 1);
+        slots[slot] = slotFor(hash, i);
     }
     slots_.swap(slots);
 }

@@ -4,17 +4,21 @@
 #include "Status.h"
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
 namespace spreadsheet {
 
 /// The distinct strings of a workbook's text cells, numbered in the order they are first met. The table
-/// holds views, not copies: the texts (the cell grids) must outlive it. About 20 bytes a distinct string.
+/// holds views, not copies: the texts (the cell grids) must outlive it. About 32 bytes a distinct string.
 class SharedStrings
 {
 public:
-    SharedStrings() : slots_(1024, 0) {}
+    /// With `copyShortTexts`, texts of up to 64 bytes are copied into memory of the table's own, side by
+    /// side: a lookup of a text met before then compares with memory that repeated lookups keep in the
+    /// cache, not with the first cell's text somewhere in the grid. It costs the copies' bytes.
+    explicit SharedStrings(bool copyShortTexts = false) : slots_(1024, 0), copyShortTexts_(copyShortTexts) {}
 
     static std::size_t hashOf(std::string_view text);
     /// Number of the text, adding it when it is new; `hash` is hashOf(text).
@@ -32,10 +36,20 @@ public:
 
 private:
     void grow();
+    std::string_view keep(std::string_view text);
 
+    // Open addressing. A slot holds 1 + the number of a string in its low half (0: free) and the high
+    // half of that string's hash, so that a probe compares texts only when the hashes agree.
+    static std::uint64_t slotFor(std::size_t hash, std::size_t index)
+    {
+        return (std::uint64_t(hash) & 0xFFFFFFFF00000000u) | std::uint64_t(index + 1);
+    }
     std::vector<std::string_view> strings_;
-    std::vector<std::uint32_t> slots_; // open addressing: 1 + number of a string, 0 for a free slot
+    std::vector<std::uint64_t> slots_;
     std::uint64_t references_ = 0;
+    bool copyShortTexts_;
+    std::vector<std::unique_ptr<char[]>> copies_; // blocks of kCopyBlock bytes
+    std::size_t copyBlockUsed_ = 0;
 };
 
 /// Writes the table as an SST record, continued in CONTINUE records where it passes the record size,

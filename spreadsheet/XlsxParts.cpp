@@ -34,7 +34,9 @@ std::string contentTypesXml(std::size_t sheetCount)
            "<Override PartName=\"/xl/workbook.xml\" "
            "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sheet.main+xml\"/>"
            "<Override PartName=\"/xl/styles.xml\" "
-           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>";
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.styles+xml\"/>"
+           "<Override PartName=\"/xl/sharedStrings.xml\" "
+           "ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.sharedStrings+xml\"/>";
     for (std::size_t i = 1; i <= sheetCount; ++i) {
         xml += "<Override PartName=\"/xl/worksheets/sheet" + std::to_string(i) +
                ".xml\" ContentType=\"application/vnd.openxmlformats-officedocument.spreadsheetml.worksheet+xml\"/>";
@@ -78,7 +80,10 @@ std::string workbookRelationshipsXml(std::size_t sheetCount)
     }
     xml += "<Relationship Id=\"rId" + std::to_string(sheetCount + 1) +
            "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/styles\" "
-           "Target=\"styles.xml\"/></Relationships>";
+           "Target=\"styles.xml\"/>";
+    xml += "<Relationship Id=\"rId" + std::to_string(sheetCount + 2) +
+           "\" Type=\"http://schemas.openxmlformats.org/officeDocument/2006/relationships/sharedStrings\" "
+           "Target=\"sharedStrings.xml\"/></Relationships>";
     return xml;
 }
 

@@ -2,6 +2,8 @@
 
 #include "ParallelDeflate.h"
 #include "SaveSupport.h"
+#include "SharedStrings.h"
+#include "SharedStringsXml.h"
 #include "SheetXml.h"
 #include "XlsxParts.h"
 #include "ZipWriter.h"
@@ -9,7 +11,6 @@
 #include <cstdio>
 #include <memory>
 #include <thread>
-#include <zlib.h>
 
 namespace spreadsheet {
 
@@ -54,18 +55,36 @@ Status saveXlsx(const Workbook& workbook, const std::string& path, const StopChe
               zip.addEntry("xl/_rels/workbook.xml.rels", workbookRelationshipsXml(pieces.size())) &&
               zip.addEntry("xl/styles.xml", stylesXml());
 
-    for (std::size_t i = 0; ok && i < pieces.size(); ++i) {
-        ok = zip.beginEntry("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml", mayExceed4GiB(pieces[i]));
-        if (!ok)
-            break;
-        ParallelDeflate deflate(Z_DEFAULT_COMPRESSION, compressionThreads(),
+    // One entry streamed through the parallel deflate.
+    auto writeEntry = [&zip, &stop](const std::string& name, bool large, const auto& write) -> Status {
+        if (!zip.beginEntry(name, large))
+            return Status::failure(zip.error());
+        ParallelDeflate deflate(ParallelDeflate::kWorkbookLevel, compressionThreads(),
                                 [&zip](const char* data, std::size_t size) { return zip.writeData(data, size); });
-        writeSheetXml(pieces[i], i == 0, deflate, stop);
+        write(deflate);
         if (stop.requested())
             return stoppedStatus(); // the compressor and the temporary file go with their owners
         if (Status compressed = deflate.finish(); !compressed.ok())
             return zip.error().empty() ? compressed : Status::failure(zip.error());
-        ok = zip.endEntry(deflate.crc32(), deflate.inputSize());
+        return zip.endEntry(deflate.crc32(), deflate.inputSize()) ? Status::success() : Status::failure(zip.error());
+    };
+    // The sheets fill the shared-string table, whose part follows them.
+    SharedStrings strings(true);
+    for (std::size_t i = 0; ok && i < pieces.size(); ++i) {
+        const Status written = writeEntry("xl/worksheets/sheet" + std::to_string(i + 1) + ".xml",
+                                          mayExceed4GiB(pieces[i]), [&](ParallelDeflate& deflate) {
+                                              writeSheetXml(pieces[i], i == 0, strings, deflate, stop);
+                                          });
+        if (stop.requested())
+            return stoppedStatus();
+        if (!written.ok())
+            return Status::failure("cannot write " + path + ": " + written.message());
+    }
+    if (ok) {
+        const Status written = writeEntry("xl/sharedStrings.xml", sharedStringsXmlBound(strings) > 3.0 * (1u << 30),
+                                          [&](ParallelDeflate& deflate) { writeSharedStringsXml(strings, deflate); });
+        if (!written.ok())
+            return Status::failure("cannot write " + path + ": " + written.message());
     }
     ok = ok && zip.finish();
     if (!ok)

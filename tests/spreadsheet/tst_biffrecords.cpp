@@ -1,5 +1,6 @@
 // The .xls record writers byte for byte, for records whose bytes can be stated by hand: the BOF record,
-// the cell records, the RK form of numbers, and a shared string table continued across records.
+// the cell records, the RK form of numbers, and a shared string table continued across records; and the
+// table's numbering of strings.
 #include "spreadsheet/BiffRecords.h"
 #include "spreadsheet/SharedStrings.h"
 
@@ -37,6 +38,8 @@ class TestBiffRecords : public QObject
     void encodesRk();
     void continuesSharedStrings_data();
     void continuesSharedStrings();
+    void numbersStringsOnce_data();
+    void numbersStringsOnce();
 };
 
 void TestBiffRecords::writesRecords_data()
@@ -159,6 +162,39 @@ void TestBiffRecords::continuesSharedStrings()
     expected += QByteArray::fromHex("ff00 0a00 0800 0c000000 0c00 0000");
     QCOMPARE(written.size(), expected.size());
     QCOMPARE(written.toHex(' '), expected.toHex(' '));
+}
+
+void TestBiffRecords::numbersStringsOnce_data()
+{
+    QTest::addColumn<bool>("copyShortTexts");
+    QTest::newRow("views of the texts") << false;
+    QTest::newRow("short texts copied") << true;
+}
+
+void TestBiffRecords::numbersStringsOnce()
+{
+    // Enough strings for the table to grow several times; every one met again after the growth, and
+    // texts that differ only past 64 bytes or in length.
+    QFETCH(bool, copyShortTexts);
+    std::vector<std::string> texts;
+    for (int i = 0; i < 5000; ++i)
+        texts.push_back("text " + std::to_string(i));
+    texts.push_back(std::string(64, 'x'));
+    texts.push_back(std::string(65, 'x'));
+    texts.push_back(std::string(64, 'x') + "y");
+    texts.push_back("");
+    spreadsheet::SharedStrings table(copyShortTexts);
+    for (const std::string& text : texts)
+        table.add(text);
+    QCOMPARE(table.size(), texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        QCOMPARE(table.add(texts[i]), std::uint32_t(i));
+        QCOMPARE(std::string(table.at(i)), texts[i]);
+        // A copy of a text found by its value, not by where it lies.
+        const std::string copy = texts[i];
+        QCOMPARE(table.add(copy), std::uint32_t(i));
+    }
+    QCOMPARE(table.references(), std::uint64_t(3 * texts.size()));
 }
 
 QTEST_GUILESS_MAIN(TestBiffRecords)
