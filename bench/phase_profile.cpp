@@ -48,7 +48,7 @@ int main(int argc, char** argv)
 
     start = Clock::now();
     const DetectedEncoding encoding = detectEncoding(bytes);
-    decodeToUtf8(bytes, encoding.encoding, encoding.byteOrderMarkLength);
+    decodeDetected(bytes, encoding);
     const double decodeTime = secondsSince(start);
 
     start = Clock::now();

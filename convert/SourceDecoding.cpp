@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -23,6 +24,7 @@ struct SourceReading
 {
     TextEncoding encoding = TextEncoding::Utf8;
     int skip = 0;                   // a byte-order mark
+    bool wellFormed = false;        // UTF-8 found whole and valid: nothing to decode
     QTextCodec* localCodec = nullptr; // set: decode with this codec instead
 };
 
@@ -42,6 +44,7 @@ SourceReading readingFor(const QByteArray& bytes, SourceEncodingChoice choice)
         const spreadsheet::DetectedEncoding detected = spreadsheet::detectEncoding(view);
         reading.encoding = detected.encoding;
         reading.skip = static_cast<int>(detected.byteOrderMarkLength);
+        reading.wellFormed = detected.wellFormed;
         break;
     }
     case SourceEncodingChoice::Utf16: {
@@ -92,11 +95,23 @@ void replaceUnpairedSurrogates(QString& text)
 // Calls `take` with the decoded text, in UTF-8, in pieces of about kPieceBytes of source; false when
 // `take` is.
 bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice,
-                    const std::function<bool(const std::string&)>& take)
+                    const std::function<bool(std::string_view)>& take)
 {
     const SourceReading reading = readingFor(bytes, choice);
     const char* first = bytes.constData() + reading.skip;
     const char* const last = bytes.constData() + bytes.size();
+    if (reading.wellFormed) {
+        // Already UTF-8, and valid: handed on as it is, in pieces that end between two characters.
+        while (first < last) {
+            const char* cut = last - first > kPieceBytes ? first + kPieceBytes : last;
+            while (cut < last && cut > first && (static_cast<unsigned char>(*cut) & 0xC0) == 0x80)
+                --cut;
+            if (!take(std::string_view(first, std::size_t(cut - first))))
+                return false;
+            first = cut;
+        }
+        return true;
+    }
     if (reading.localCodec) {
         QTextCodec::ConverterState state;
         while (first < last) {
@@ -106,7 +121,8 @@ bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice,
             if (first == last && state.remainingChars > 0)
                 piece += QChar(QChar::ReplacementCharacter); // a character cut by the end of the file
             replaceUnpairedSurrogates(piece);
-            if (!take(piece.toUtf8().toStdString()))
+            const QByteArray utf8 = piece.toUtf8();
+            if (!take(std::string_view(utf8.constData(), std::size_t(utf8.size()))))
                 return false;
         }
         return true;
@@ -133,7 +149,7 @@ bool decodeInPieces(const QByteArray& bytes, SourceEncodingChoice choice,
     return true;
 }
 
-bool isAscii(const std::string& text)
+bool isAscii(std::string_view text)
 {
     return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
@@ -147,7 +163,7 @@ public:
         ok_ = file_.open(QIODevice::WriteOnly | QIODevice::Truncate);
     }
     bool write(const QString& text) { return write(codec_->fromUnicode(text)); }
-    bool write(const std::string& utf8)
+    bool write(std::string_view utf8)
     {
         // ASCII is the same in GB18030: most of a typical export needs no conversion at all.
         if (isAscii(utf8))
@@ -184,7 +200,7 @@ SourceEncodingChoice encodingChoice(bool utf8Bom, bool ucs2)
 QString SourceDecoding(const QByteArray& bytes, SourceEncodingChoice choice)
 {
     QString text;
-    decodeInPieces(bytes, choice, [&text](const std::string& piece) {
+    decodeInPieces(bytes, choice, [&text](std::string_view piece) {
         text += QString::fromUtf8(piece.data(), int(piece.size()));
         return true;
     });
@@ -219,7 +235,7 @@ bool stageText(const QString& path, const QString& text)
 bool stageSource(const QString& path, const QByteArray& bytes, SourceEncodingChoice choice)
 {
     StagedFile file(path);
-    decodeInPieces(bytes, choice, [&file](const std::string& piece) { return file.write(piece); });
+    decodeInPieces(bytes, choice, [&file](std::string_view piece) { return file.write(piece); });
     return file.finish();
 }
 

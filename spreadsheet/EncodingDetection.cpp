@@ -155,8 +155,9 @@ DetectedEncoding detectEncoding(std::string_view bytes)
     // UTF-8 or GB18030. A file cut in the middle of its last character is still UTF-8.
     const char* first = bytes.data();
     const char* last = first + size;
-    if (isValidUtf8(first, last - truncatedUtf8Tail(first, last)))
-        return {TextEncoding::Utf8, 0};
+    const std::size_t tail = truncatedUtf8Tail(first, last);
+    if (isValidUtf8(first, last - tail))
+        return {TextEncoding::Utf8, 0, tail == 0};
     const bool wholeText = size <= kEightBitSampleBytes;
     const unsigned char* sampleEnd = data + (wholeText ? size : kEightBitSampleBytes);
     const Utf8Census utf8 = countUtf8(first, reinterpret_cast<const char*>(sampleEnd), wholeText);
@@ -166,6 +167,15 @@ DetectedEncoding detectEncoding(std::string_view bytes)
     if (utf8.broken * 8 <= utf8.multiByte || utf8.broken <= gb.broken + gb.asciiTrail)
         return {TextEncoding::Utf8, 0};
     return {TextEncoding::Gb18030, 0};
+}
+
+std::size_t decodeDetected(std::string& bytes, const DetectedEncoding& detected)
+{
+    if (detected.wellFormed) {
+        bytes.erase(0, detected.byteOrderMarkLength);
+        return 0;
+    }
+    return decodeToUtf8(bytes, detected.encoding, detected.byteOrderMarkLength);
 }
 
 } // namespace spreadsheet

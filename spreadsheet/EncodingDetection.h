@@ -3,6 +3,7 @@
 #include "TextDecoding.h"
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace spreadsheet {
@@ -11,6 +12,7 @@ struct DetectedEncoding
 {
     TextEncoding encoding = TextEncoding::Utf8;
     std::size_t byteOrderMarkLength = 0; // bytes to drop at the start
+    bool wellFormed = false;             // the bytes were found to be whole, valid UTF-8 already
 };
 
 /// Length of the byte-order mark (UTF-8, UTF-16 LE or BE) the bytes start with, which names `encoding`;
@@ -26,5 +28,9 @@ std::size_t byteOrderMarkLength(std::string_view bytes, TextEncoding& encoding);
 ///   but for a few broken sequences, which explain the bytes better than GB18030 does;
 /// - otherwise GB18030, a superset of GBK.
 DetectedEncoding detectEncoding(std::string_view bytes);
+
+/// Turns the bytes into UTF-8 in the encoding detectEncoding() found, without a second look at text it
+/// found valid already; returns the number of replacement characters, as decodeToUtf8() does.
+std::size_t decodeDetected(std::string& bytes, const DetectedEncoding& detected);
 
 } // namespace spreadsheet

@@ -44,7 +44,7 @@ Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
     if (Status read = readWholeFile(path, bytes); !read.ok())
         return read;
     const DetectedEncoding detected = detectEncoding(bytes);
-    decodeToUtf8(bytes, detected.encoding, detected.byteOrderMarkLength);
+    decodeDetected(bytes, detected);
 
     // A first line "sep=;" names the delimiter and is not a row.
     char delimiter = 0;

@@ -70,9 +70,23 @@ const unsigned char* validUtf8Run(const unsigned char* p, const unsigned char* e
         }
         if (p >= end)
             break;
-        if (*p < 0x80) {
+        const unsigned char c = *p;
+        if (c < 0x80) {
             ++p;
             continue;
+        }
+        // Two- and three-byte characters (Latin letters, Chinese) are checked in line; the leads with narrower
+        // ranges (E0, ED, F0 to F4) and broken sequences take the general step.
+        if (c >= 0xC2 && c <= 0xDF) {
+            if (end - p >= 2 && (p[1] & 0xC0) == 0x80) {
+                p += 2;
+                continue;
+            }
+        } else if (c >= 0xE1 && c != 0xED && c <= 0xEF) {
+            if (end - p >= 3 && (p[1] & 0xC0) == 0x80 && (p[2] & 0xC0) == 0x80) {
+                p += 3;
+                continue;
+            }
         }
         const Utf8Step step = utf8Step(p, end);
         if (!step.complete)
