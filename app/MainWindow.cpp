@@ -1,14 +1,14 @@
 #include "app/MainWindow.h"
 
+#include "QuillmarkVersion.h"
 #include "app/AppPaths.h"
 #include "app/SystemTray.h"
 #include "app/UsageNotes.h"
 #include "convert/MergeObject.h"
 #include "platform/ScreenSize.h"
+#include "ui_MainWindow.h"
 #include "update/ThreadPost.h"
 #include "update/UpdateRestart.h"
-#include "QuillmarkVersion.h"
-#include "ui_MainWindow.h"
 
 #include <QDir>
 #include <QFileDialog>

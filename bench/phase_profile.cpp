@@ -4,17 +4,17 @@
 //
 // usage: phase_profile IN.csv OUT.xlsx [OUT.xls]
 
-#include "spreadsheet/DelimitedText.h"
-#include "spreadsheet/ParallelDeflate.h"
-#include "spreadsheet/SaveSupport.h"
-#include "spreadsheet/SharedStrings.h"
-#include "spreadsheet/SheetXml.h"
+#include "spreadsheet/read/DelimitedText.h"
 #include "spreadsheet/SpreadsheetApplication.h"
-#include "spreadsheet/EncodingDetection.h"
-#include "spreadsheet/TextFile.h"
-#include "spreadsheet/ValueTyping.h"
-#include "spreadsheet/XlsWriter.h"
-#include "spreadsheet/XlsxWriter.h"
+#include "spreadsheet/model/SaveSupport.h"
+#include "spreadsheet/model/SharedStrings.h"
+#include "spreadsheet/model/ValueTyping.h"
+#include "spreadsheet/read/EncodingDetection.h"
+#include "spreadsheet/read/TextFile.h"
+#include "spreadsheet/xls/XlsWriter.h"
+#include "spreadsheet/xlsx/ParallelDeflate.h"
+#include "spreadsheet/xlsx/SheetXml.h"
+#include "spreadsheet/xlsx/XlsxWriter.h"
 
 #include <chrono>
 #include <cstdio>

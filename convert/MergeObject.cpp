@@ -1,8 +1,8 @@
 #include "convert/MergeObject.h"
 
 #include "automation/AutomationObject.h"
-#include "convert/BatchProgress.h"
 #include "convert/AutomaticConversion.h"
+#include "convert/BatchProgress.h"
 #include "convert/OutputLocation.h"
 #include "convert/SettingsConversion.h"
 #include "convert/StatusTexts.h"

@@ -1,7 +1,7 @@
 #include "convert/SourceDecoding.h"
 
-#include "spreadsheet/EncodingDetection.h"
-#include "spreadsheet/TextDecoding.h"
+#include "spreadsheet/read/EncodingDetection.h"
+#include "spreadsheet/read/TextDecoding.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,10 +1,11 @@
-#include "SpreadsheetApplication.h"
+#include "spreadsheet/SpreadsheetApplication.h"
 
-#include "DelimitedText.h"
-#include "EncodingDetection.h"
-#include "TextFile.h"
-#include "XlsWriter.h"
-#include "XlsxWriter.h"
+#include "spreadsheet/read/DelimitedText.h"
+#include "spreadsheet/read/EncodingDetection.h"
+#include "spreadsheet/read/SheetName.h"
+#include "spreadsheet/read/TextFile.h"
+#include "spreadsheet/xls/XlsWriter.h"
+#include "spreadsheet/xlsx/XlsxWriter.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "Status.h"
-#include "StopCheck.h"
-#include "Workbook.h"
+#include "spreadsheet/model/Status.h"
+#include "spreadsheet/model/StopCheck.h"
+#include "spreadsheet/model/Workbook.h"
 
 #include <cstdint>
 #include <map>

@@ -4,7 +4,6 @@
 #include "../convert/HookedDispatch.h"
 
 #include "app/AppPaths.h"
-#include "tests/TestFiles.h"
 #include "app/MainWindow.h"
 #include "app/SystemTray.h"
 #include "app/UsageNotes.h"
@@ -12,6 +11,7 @@
 #include "convert/StatusTexts.h"
 #include "platform/ScreenSize.h"
 #include "platform/TextFileOpener.h"
+#include "tests/TestFiles.h"
 
 #include <QAction>
 #include <QCheckBox>

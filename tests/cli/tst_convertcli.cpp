@@ -2,11 +2,12 @@
 // the reading of its command line.
 
 #include "cli/ConvertCommand.h"
+#include "QuillmarkVersion.h"
 #include "cli/ProgressLine.h"
 #include "convert/StatusTexts.h"
 #include "platform/FileNameEncoding.h"
-#include "QuillmarkVersion.h"
 #include "tests/TestFiles.h"
+#include "tests/cli/ConverterRuns.h"
 
 #include <QDir>
 #include <QDirIterator>
@@ -19,70 +20,6 @@
 #include <csignal>
 #include <unistd.h>
 
-namespace {
-
-constexpr int kTimeout = 60000;
-
-const QByteArray kSmallCsv = "name,amount\r\n张三,1\r\nbeta,2.5\r\n";
-
-struct Result
-{
-    int exitCode = -1;
-    QByteArray out;
-    QByteArray err;
-};
-
-// `asUser`: run with that user and group number (for a test that needs permissions to count while it
-// runs as root).
-Result runConverter(const QStringList& arguments, const QString& asUser = QString())
-{
-    QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
-    process.setProcessEnvironment(environment);
-    if (asUser.isEmpty())
-        process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), arguments);
-    else
-        process.start(QStringLiteral("setpriv"),
-                      QStringList{"--reuid=" + asUser, "--regid=" + asUser, "--clear-groups",
-                                  QStringLiteral(QUILLMARK_CONVERT_PROGRAM)} +
-                          arguments);
-    Result result;
-    if (!process.waitForFinished(kTimeout) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-// Files below a folder with the given ending, relative and sorted.
-QStringList filesEndingWith(const QString& root, const QString& ending)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (path.endsWith(ending))
-            files << QDir(root).relativeFilePath(path);
-    }
-    files.sort();
-    return files;
-}
-
-QString roundTripProblems(const QString& source, const QString& workbook, const QStringList& checkerOptions = {})
-{
-    QProcess checker;
-    checker.setProcessChannelMode(QProcess::MergedChannels);
-    checker.start(QStringLiteral(QUILLMARK_PYTHON),
-                  QStringList{QStringLiteral(QUILLMARK_TEST_TOOLS_DIR "/xlsx_roundtrip.py"), source, workbook} +
-                      checkerOptions);
-    if (!checker.waitForFinished(kTimeout))
-        return QStringLiteral("the checker did not finish");
-    return checker.exitCode() == 0 ? QString() : QString::fromUtf8(checker.readAll());
-}
-
-} // namespace
 
 class TestConvertCli : public QObject
 {
@@ -102,15 +39,6 @@ private slots:
     void parsesOptions();
     void bySettingsListsFailures();
     void parsesSettingsOptions();
-    void convertsNamesTheFileSystemCannotDecode();
-    void reportsSourcesSharingAWorkbookName_data();
-    void reportsSourcesSharingAWorkbookName();
-    void reportsUnreadableFolders_data();
-    void reportsUnreadableFolders();
-    void savesNamesUpToTheFileSystemLimit();
-    void nextSaveRemovesWhatAKilledSaveLeft();
-    void stopsOnTerminationSignals_data();
-    void stopsOnTerminationSignals();
     void progressText_data();
     void progressText();
     void showsProgressOnATerminalOnly();
@@ -371,171 +299,6 @@ void TestConvertCli::parsesSettingsOptions()
     QCOMPARE(defaults.options.vbaOpenFunFomatArg, 1); // tab, as in the window
     QVERIFY(!defaults.options.SetTextFormat && !defaults.options.UCS2 && !defaults.options.UTF8BOM);
 }
-
-// A .csv file whose name holds GBK bytes on a UTF-8 file system is converted under the same bytes.
-void TestConvertCli::convertsNamesTheFileSystemCannotDecode()
-{
-    const QByteArray gbkName = "\xCA\xFD\xBE\xDD"; // 数据 in GBK
-    writeFile(source_ + '/' + QFile::decodeName(gbkName) + QStringLiteral(".csv"), kSmallCsv);
-    QVERIFY(QFileInfo::exists(QFile::decodeName(QFile::encodeName(source_) + '/' + gbkName + ".csv")));
-
-    const Result result = runConverter({source_, QStringLiteral("--out"), output_});
-
-    QCOMPARE(result.exitCode, 0);
-    QVERIFY2(result.out.contains(QFile::encodeName(source_) + '/' + gbkName + ".csv\n"), result.out.constData());
-    const QString workbook = QFile::decodeName(QFile::encodeName(output_) + '/' + gbkName + ".xlsx");
-    const QString problems = roundTripProblems(source_ + '/' + QFile::decodeName(gbkName) + ".csv", workbook);
-    QVERIFY2(problems.isEmpty(), qPrintable(problems));
-}
-
-void TestConvertCli::reportsSourcesSharingAWorkbookName_data()
-{
-    QTest::addColumn<bool>("bySettings");
-    QTest::newRow("automatic") << false;
-    QTest::newRow("by settings") << true;
-}
-
-// data.csv and data.CSV make one workbook name: the later one is named, not written over the first.
-void TestConvertCli::reportsSourcesSharingAWorkbookName()
-{
-    QFETCH(bool, bySettings);
-    writeFile(source_ + QStringLiteral("/data.csv"), "lower\r\n");
-    writeFile(source_ + QStringLiteral("/data.CSV"), "upper\r\n");
-    QStringList arguments{source_, QStringLiteral("--out"), output_};
-    if (bySettings)
-        arguments << QStringLiteral("--by-settings");
-
-    const Result result = runConverter(arguments);
-
-    QCOMPARE(result.exitCode, 1);
-    const QStringList lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY(lines.size() >= 4);
-    const QString first = lines[2], later = lines[3]; // the two sources, in list order
-    QVERIFY2(QString::fromUtf8(result.err).contains(QStringLiteral("not converted: ") + later), result.err.constData());
-    QVERIFY(!result.err.contains(("not converted: " + first).toUtf8()));
-    QCOMPARE(lines.last(), StatusTexts::summary(1));
-    const QString problems = roundTripProblems(first, output_ + QStringLiteral("/data.xlsx"));
-    QVERIFY2(problems.isEmpty(), qPrintable(problems));
-    if (bySettings)
-        QCOMPARE(QString::fromUtf8(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt"))), later + '\n');
-}
-
-void TestConvertCli::reportsUnreadableFolders_data()
-{
-    reportsSourcesSharingAWorkbookName_data();
-}
-
-// A subfolder that cannot be read is named, and the batch does not count as complete.
-void TestConvertCli::reportsUnreadableFolders()
-{
-    QFETCH(bool, bySettings);
-    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
-    writeFile(source_ + QStringLiteral("/locked/b.csv"), kSmallCsv);
-    QVERIFY(QDir().mkpath(output_));
-    // Permissions do not bind root: the converter then runs as an ordinary user.
-    QString user;
-    if (geteuid() == 0) {
-        if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty())
-            QSKIP("running as root without setpriv: no way to make a folder unreadable");
-        user = QStringLiteral("65534"); // nobody
-        for (const QString& path : {temporary_->path(), source_, source_ + "/a.csv", source_ + "/locked",
-                                    source_ + "/locked/b.csv", output_})
-            QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions(0x7777)));
-    }
-    QVERIFY(QFile::setPermissions(source_ + QStringLiteral("/locked"), QFileDevice::Permissions()));
-
-    QStringList arguments{source_, QStringLiteral("--out"), output_};
-    if (bySettings)
-        arguments << QStringLiteral("--by-settings");
-
-    const Result result = runConverter(arguments, user);
-
-    QFile::setPermissions(source_ + QStringLiteral("/locked"), QFileDevice::Permissions(0x7700));
-    QCOMPARE(result.exitCode, 1);
-    QVERIFY2(result.err.contains("cannot read the folder " + QFile::encodeName(source_) + "/locked\n"),
-             result.err.constData());
-    QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});
-    if (bySettings)
-        QCOMPARE(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt")), QFile::encodeName(source_) + "/locked\n");
-}
-
-// The save's temporary sibling never makes a name the file system takes too long for it.
-void TestConvertCli::savesNamesUpToTheFileSystemLimit()
-{
-    const QString ascii(250 - 4, QLatin1Char('n'));
-    const QString chinese(82, QChar(0x957F)); // 246 bytes in UTF-8
-    writeFile(source_ + '/' + ascii + QStringLiteral(".csv"), kSmallCsv);
-    writeFile(source_ + '/' + chinese + QStringLiteral(".csv"), kSmallCsv);
-
-    const Result result = runConverter({source_, QStringLiteral("--out"), output_});
-
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(filesEndingWith(output_, QString()), (QStringList{ascii + ".xlsx", chinese + ".xlsx"}));
-}
-
-// A save killed half way leaves its hidden temporary file; the next save of that workbook removes it.
-void TestConvertCli::nextSaveRemovesWhatAKilledSaveLeft()
-{
-    QByteArray big;
-    for (int row = 0; row < 400000; ++row)
-        big += QByteArray::number(row) + ",text " + QByteArray::number(row * 7) + ",2021-03-04,00123\n";
-    writeFile(source_ + QStringLiteral("/big.csv"), big);
-    writeFile(output_ + QStringLiteral("/.other.xlsx.0123456789ab~"), "a leftover of another workbook");
-
-    QProcess process;
-    process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), {source_, QStringLiteral("--out"), output_});
-    QVERIFY(process.waitForStarted());
-    const QRegularExpression temporaryName(QStringLiteral("^\\.big\\.xlsx\\.[0-9a-f]{12}~$"));
-    QStringList leftovers;
-    for (int wait = 0; wait < 20000 && leftovers.isEmpty() && process.state() == QProcess::Running; ++wait) {
-        leftovers = QDir(output_).entryList(QDir::Files | QDir::Hidden).filter(temporaryName);
-        QThread::usleep(500);
-    }
-    QVERIFY2(!leftovers.isEmpty(), "the save finished before it could be killed");
-    ::kill(pid_t(process.processId()), SIGKILL);
-    QVERIFY(process.waitForFinished(kTimeout));
-    QVERIFY(!QFileInfo::exists(output_ + QStringLiteral("/big.xlsx")));
-    QVERIFY(!QDir(output_).entryList(QDir::Files | QDir::Hidden).filter(temporaryName).isEmpty());
-
-    const Result result = runConverter({source_, QStringLiteral("--out"), output_});
-
-    QCOMPARE(result.exitCode, 0);
-    QCOMPARE(QDir(output_).entryList(QDir::Files | QDir::Hidden),
-             (QStringList{".other.xlsx.0123456789ab~", "big.xlsx"}));
-}
-
-void TestConvertCli::stopsOnTerminationSignals_data()
-{
-    QTest::addColumn<int>("signal");
-    QTest::addColumn<int>("exitCode");
-    QTest::newRow("Ctrl+C") << int(SIGINT) << 130;
-    QTest::newRow("termination signal") << int(SIGTERM) << 143;
-}
-
-// Ctrl+C or a termination signal in the middle of a file of a million rows: the workbook written before
-// stays, the file in hand leaves no temporary file and no workbook, and the exit status names the signal.
-void TestConvertCli::stopsOnTerminationSignals()
-{
-    QFETCH(int, signal);
-    QFETCH(int, exitCode);
-    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
-    writeFile(source_ + QStringLiteral("/b.csv"), largeCsv(1000000));
-    QProcess process;
-    process.start(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), {source_, QStringLiteral("--out"), output_});
-    QVERIFY(process.waitForStarted(kTimeout));
-    const QString large = output_ + QStringLiteral("/b.xlsx");
-    QVERIFY(QTest::qWaitFor([&] { return QFile::exists(output_ + QStringLiteral("/a.xlsx")); }, kTimeout));
-    QVERIFY2(waitForTemporaryFile(output_, [&] { return QFile::exists(large); }),
-             "the large file's save completed before it could be stopped");
-    QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signal), 0);
-    QVERIFY(process.waitForFinished(kTimeout));
-
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit); // it ended itself, cleanly
-    QCOMPARE(process.exitCode(), exitCode);
-    QCOMPARE(filesEndingWith(output_, QString()), QStringList{QStringLiteral("a.xlsx")});
-    QCOMPARE(roundTripProblems(source_ + QStringLiteral("/a.csv"), output_ + QStringLiteral("/a.xlsx")), QString());
-}
-
 void TestConvertCli::progressText_data()
 {
     QTest::addColumn<QString>("stage");

@@ -2,9 +2,9 @@
 // it converts the examples, remembers a choice in its own settings file, and adds itself to the menu.
 
 #include "app/AppPaths.h"
+#include "QuillmarkVersion.h"
 #include "app/MainWindow.h"
 #include "platform/TextFileOpener.h"
-#include "QuillmarkVersion.h"
 #include "tests/TestFiles.h"
 
 #include <QDirIterator>
