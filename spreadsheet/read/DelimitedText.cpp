@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <map>
+#include <string_view>
 
 namespace spreadsheet {
 
@@ -21,8 +22,8 @@ enum ByteClass : unsigned char
     LineFeed,
 };
 
-constexpr std::size_t kSampleBytes = 1 << 20;
-constexpr std::size_t kSampleRecords = 1000;
+constexpr std::size_t kSampleBytes = 1 << 18;
+constexpr std::size_t kSampleRecords = 500;
 
 // The sample as the reader would split it at one candidate delimiter: the field count of each record, and
 // the quotes that do not fit (a quote inside an unquoted field, text after a closing quote, a quote that
@@ -125,7 +126,10 @@ char detectDelimiter(const std::string& text)
     char best = ',';
     bool found = false;
     long long bestScore = 0;
+    const std::string_view sample(text.data(), std::min(text.size(), kSampleBytes));
     for (char candidate : candidates) {
+        if (sample.find(candidate) == std::string_view::npos)
+            continue; // it splits nothing
         const CandidateReading reading = readSample(text, candidate);
         // The usual field count; a tie goes to the larger count.
         std::size_t usual = 0, agreeing = 0;

@@ -6,7 +6,7 @@ namespace spreadsheet {
 
 namespace {
 
-constexpr std::size_t kUtf16SampleBytes = 1 << 16;
+constexpr std::size_t kUtf16SampleBytes = 1 << 15;
 constexpr std::size_t kEightBitSampleBytes = 4 << 20;
 
 bool isStructural(std::uint32_t c) { return c == '\n' || c == '\r' || c == ',' || c == ';' || c == '\t' || c == '|'; }
@@ -132,7 +132,8 @@ DetectedEncoding detectEncoding(std::string_view bytes)
         structuralBytes += isStructural(data[i]);
         zeroBytes += data[i] == 0;
     }
-    if (sample >= 2) {
+    // Without a zero byte no line end or delimiter can be a whole UTF-16 code unit: 8-bit text, as most is.
+    if (sample >= 2 && zeroBytes > 0) {
         const Utf16Reading little = readAsUtf16(data, sample, false);
         const Utf16Reading big = readAsUtf16(data, sample, true);
         const bool littleFits = plausibleUtf16(little, structuralBytes);
