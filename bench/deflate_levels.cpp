@@ -1,12 +1,14 @@
 // Speed and size of the deflate libraries at several levels, on one core, the way the workbook writer
-// uses them: 1 MiB chunks, each primed with the 32 KiB before it and ended on a byte boundary (zlib and
-// ISA-L); libdeflate, when built in, compresses each chunk on its own, as it has to (every call ends
-// its stream and it takes no dictionary). The numbers behind the deflate level of the writer.
+// uses them: 1 MiB chunks, each primed with the 32 KiB before it and ended on a byte boundary. ISA-L's
+// rows are the writer's own compressor on one worker (its chunk checksums included); zlib's rows do the
+// same with zlib; libdeflate, when built in, compresses each chunk on its own, as it has to (every call
+// ends its stream and it takes no dictionary). The numbers behind the deflate level of the writer.
 //
 // usage: deflate_levels FILE...   (for instance sheet XML unpacked from a workbook)
 
+#include "spreadsheet/xlsx/ParallelDeflate.h"
+
 #include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
 #include <zlib.h>
 #if defined(QUILLMARK_HAVE_LIBDEFLATE)
 #include <libdeflate.h>
@@ -49,35 +51,18 @@ std::size_t zlibChunk(int level, const char* data, std::size_t size, const char*
     return (last ? rc == Z_STREAM_END : rc == Z_OK) ? used : 0;
 }
 
-std::size_t isalChunk(int level, std::string& levelBuffer, isal_zstream& stream, const char* data, std::size_t size,
-                      const char* dictionary, std::size_t dictionarySize, bool last, std::string& out)
-{
-    isal_deflate_init(&stream);
-    stream.level = static_cast<std::uint32_t>(level);
-    stream.level_buf = reinterpret_cast<std::uint8_t*>(levelBuffer.data());
-    stream.level_buf_size = static_cast<std::uint32_t>(levelBuffer.size());
-    stream.flush = last ? NO_FLUSH : SYNC_FLUSH;
-    stream.end_of_stream = last ? 1 : 0;
-    if (dictionarySize > 0)
-        isal_deflate_set_dict(&stream, reinterpret_cast<std::uint8_t*>(const_cast<char*>(dictionary)),
-                              static_cast<std::uint32_t>(dictionarySize));
-    out.resize(size + size / 16 + 1024);
-    stream.next_in = reinterpret_cast<std::uint8_t*>(const_cast<char*>(data));
-    stream.avail_in = static_cast<std::uint32_t>(size);
-    stream.next_out = reinterpret_cast<std::uint8_t*>(out.data());
-    stream.avail_out = static_cast<std::uint32_t>(out.size());
-    if (isal_deflate(&stream) != COMP_OK || stream.avail_in != 0)
-        return 0;
-    return out.size() - stream.avail_out;
-}
-
 struct Result
 {
     double seconds;
     std::size_t bytes;
 };
 
-Result run(const std::string& input, const ChunkCompressor& compress)
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+Result runChunks(const std::string& input, const ChunkCompressor& compress)
 {
     std::string out;
     std::size_t total = 0;
@@ -93,7 +78,21 @@ Result run(const std::string& input, const ChunkCompressor& compress)
         if (input.empty())
             break;
     }
-    return {std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), total};
+    return {secondsSince(start), total};
+}
+
+Result runWriterDeflate(const std::string& input, int level)
+{
+    std::size_t total = 0;
+    const auto start = std::chrono::steady_clock::now();
+    spreadsheet::ParallelDeflate deflate(level, 1, [&total](const char*, std::size_t size) {
+        total += size;
+        return true;
+    });
+    deflate.write(input.data(), input.size());
+    if (!deflate.finish().ok())
+        return {0, 0};
+    return {secondsSince(start), total};
 }
 
 } // namespace
@@ -114,36 +113,33 @@ int main(int argc, char** argv)
         std::printf("%s: %.1f MiB\n%-14s %10s %10s %12s\n", argv[i], input.size() / 1048576.0, "deflate",
                     "MB/s", "out MiB", "/ zlib 6");
 
-        std::vector<std::pair<std::string, ChunkCompressor>> rows;
+        using Run = std::function<Result(const std::string&)>;
+        std::vector<std::pair<std::string, Run>> rows;
         for (int level : {6, 1, 3})
-            rows.emplace_back("zlib " + std::to_string(level),
-                              [level](const char* d, std::size_t n, const char* p, std::size_t pn, bool last,
-                                      std::string& out) { return zlibChunk(level, d, n, p, pn, last, out); });
-        for (int level = ISAL_DEF_MIN_LEVEL; level <= ISAL_DEF_MAX_LEVEL; ++level) {
-            const std::size_t bufferSize = level == 0   ? 0
-                                           : level == 1 ? ISAL_DEF_LVL1_DEFAULT
-                                           : level == 2 ? ISAL_DEF_LVL2_DEFAULT
-                                                        : ISAL_DEF_LVL3_DEFAULT;
-            auto levelBuffer = std::make_shared<std::string>(bufferSize, '\0');
-            auto stream = std::make_shared<isal_zstream>();
+            rows.emplace_back("zlib " + std::to_string(level), [level](const std::string& in) {
+                return runChunks(in, [level](const char* d, std::size_t n, const char* p, std::size_t pn, bool last,
+                                             std::string& out) { return zlibChunk(level, d, n, p, pn, last, out); });
+            });
+        for (int level = spreadsheet::ParallelDeflate::kMinLevel; level <= spreadsheet::ParallelDeflate::kMaxLevel;
+             ++level)
             rows.emplace_back("isa-l " + std::to_string(level),
-                              [=](const char* d, std::size_t n, const char* p, std::size_t pn, bool last,
-                                  std::string& out) { return isalChunk(level, *levelBuffer, *stream, d, n, p, pn, last, out); });
-        }
+                              [level](const std::string& in) { return runWriterDeflate(in, level); });
 #if defined(QUILLMARK_HAVE_LIBDEFLATE)
         for (int level : {1, 4, 6}) {
             std::shared_ptr<libdeflate_compressor> compressor(libdeflate_alloc_compressor(level),
                                                               libdeflate_free_compressor);
-            rows.emplace_back("libdeflate " + std::to_string(level),
-                              [compressor](const char* d, std::size_t n, const char*, std::size_t, bool, std::string& out) {
-                                  out.resize(libdeflate_deflate_compress_bound(compressor.get(), n));
-                                  return libdeflate_deflate_compress(compressor.get(), d, n, out.data(), out.size());
-                              });
+            rows.emplace_back("libdeflate " + std::to_string(level), [compressor](const std::string& in) {
+                return runChunks(in, [&compressor](const char* d, std::size_t n, const char*, std::size_t, bool,
+                                                   std::string& out) {
+                    out.resize(libdeflate_deflate_compress_bound(compressor.get(), n));
+                    return libdeflate_deflate_compress(compressor.get(), d, n, out.data(), out.size());
+                });
+            });
         }
 #endif
         double zlib6 = 0;
-        for (const auto& [name, compress] : rows) {
-            const Result result = run(input, compress);
+        for (const auto& [name, runRow] : rows) {
+            const Result result = runRow(input);
             if (zlib6 == 0)
                 zlib6 = double(result.bytes);
             std::printf("%-14s %10.0f %10.1f %12.3f\n", name.c_str(),
@@ -153,7 +149,7 @@ int main(int argc, char** argv)
         const auto start = std::chrono::steady_clock::now();
         volatile std::uint32_t crc = crc32_gzip_refl(0, reinterpret_cast<const unsigned char*>(input.data()), input.size());
         (void)crc;
-        const double crcSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const double crcSeconds = secondsSince(start);
         std::printf("%-14s %10.0f\n\n", "isa-l crc32", crcSeconds > 0 ? input.size() / crcSeconds / 1e6 : 0.0);
     }
     return 0;

@@ -27,6 +27,20 @@ inline QByteArray readFile(const QString& path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
+/// Files below a folder (hidden ones too) whose names end with `ending`, relative and sorted.
+inline QStringList filesEndingWith(const QString& root, const QString& ending)
+{
+    QStringList files;
+    QDirIterator it(root, QDir::Files | QDir::Hidden, QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        if (path.endsWith(ending))
+            files << QDir(root).relativeFilePath(path);
+    }
+    files.sort();
+    return files;
+}
+
 /// A CSV file of `rows` rows under a header, "id,name,amount", large enough that reading and saving it
 /// take a while.
 inline QByteArray largeCsv(int rows)

@@ -19,10 +19,7 @@ namespace {
 
 std::string cellName(std::size_t row, std::size_t column)
 {
-    std::string letters;
-    for (std::size_t c = column + 1; c > 0; c = (c - 1) / 26)
-        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
-    return letters + std::to_string(row + 1);
+    return columnLetters(column) + std::to_string(row + 1);
 }
 
 std::string upper(const std::string& s)
@@ -52,6 +49,14 @@ std::string cutToUnits(const std::string& text, std::size_t units)
 }
 
 } // namespace
+
+std::string columnLetters(std::size_t column)
+{
+    std::string letters;
+    for (std::size_t c = column + 1; c > 0; c = (c - 1) / 26)
+        letters.insert(letters.begin(), static_cast<char>('A' + (c - 1) % 26));
+    return letters;
+}
 
 std::size_t utf16Length(const char* first, const char* last)
 {

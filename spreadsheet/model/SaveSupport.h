@@ -20,6 +20,9 @@ struct FormatLimits
 constexpr FormatLimits kXlsxLimits{1048576, 16384, 32767};
 constexpr FormatLimits kXlsLimits{65536, 256, 32767};
 
+/// Column letters of a 0-based column, as cell names start: 0 -> "A", 26 -> "AA".
+std::string columnLetters(std::size_t column);
+
 /// Number of UTF-16 code units of well-formed UTF-8 text; the unit in which cell text limits are stated.
 std::size_t utf16Length(const char* first, const char* last);
 

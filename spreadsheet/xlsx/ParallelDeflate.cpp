@@ -309,18 +309,18 @@ void ParallelDeflate::work()
         compressorPool().give(std::move(compressor));
 }
 
-bool ParallelDeflate::drain(bool waitForOldest)
+void ParallelDeflate::drain(bool waitForOldest)
 {
     for (;;) {
         std::shared_ptr<Job> job;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             if (inFlight_.empty())
-                return !failed_;
+                return;
             if (waitForOldest)
                 jobDone_.wait(lock, [&] { return inFlight_.front()->done; });
             if (!inFlight_.front()->done)
-                return !failed_;
+                return;
             job = inFlight_.front();
             inFlight_.pop_front();
         }

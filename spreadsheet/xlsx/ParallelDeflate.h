@@ -63,7 +63,8 @@ private:
     struct Job;
     void submit(bool last);
     void work();
-    bool drain(bool waitForOldest);
+    /// Hands finished chunks to the sink in input order, first waiting for the oldest when asked to.
+    void drain(bool waitForOldest);
 
     static constexpr std::size_t kChunkSize = 1 << 20;
     static constexpr std::size_t kWindow = 32 << 10;

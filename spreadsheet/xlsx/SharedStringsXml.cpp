@@ -12,10 +12,8 @@ namespace {
 
 constexpr std::size_t kFlushSize = 1 << 20;
 
-// Markup around one string, <si><t xml:space="preserve"></t></si>, rounded up; and what one byte of
-// text can become at most (a control character as _xHHHH_).
+// Markup around one string, <si><t xml:space="preserve"></t></si>, rounded up.
 constexpr std::uint64_t kStringMarkup = 48;
-constexpr std::uint64_t kEscapedByte = 7;
 
 } // namespace
 
@@ -23,7 +21,7 @@ std::uint64_t sharedStringsXmlBound(const SharedStrings& strings)
 {
     std::uint64_t bound = 512;
     for (std::size_t i = 0; i < strings.size(); ++i)
-        bound += kStringMarkup + kEscapedByte * strings.at(i).size();
+        bound += kStringMarkup + kMaxEscapedBytes * strings.at(i).size();
     return bound;
 }
 

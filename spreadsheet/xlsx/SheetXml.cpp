@@ -23,8 +23,6 @@ constexpr std::size_t kFlushSize = 1 << 20;
 // Most bytes a cell's markup takes besides its text: <c r="XFD1048576" s="1" t="inlineStr"><is><t
 // xml:space="preserve"> and </t></is></c>, rounded up.
 constexpr std::size_t kCellMarkup = 96;
-// Most bytes one byte of cell text can become: a control character as _xHHHH_.
-constexpr std::size_t kEscapedByte = 7;
 
 // Bytes that need a look in cell text: markup characters, control characters, the start of a possible
 // _xHHHH_ sequence, and the lead byte of U+FFFE / U+FFFF. Everything else is copied in runs.
@@ -76,17 +74,6 @@ char* putDouble(char* p, double value)
     return std::to_chars(p, p + 24, value).ptr;
 }
 
-// Column letters of a 0-based column (at most three for the format's 16,384 columns).
-char* putColumnLetters(char* p, std::size_t column)
-{
-    char letters[8];
-    char* end = letters + sizeof letters;
-    char* first = end;
-    for (std::size_t c = column + 1; c > 0; c = (c - 1) / 26)
-        *--first = static_cast<char>('A' + (c - 1) % 26);
-    return put(p, std::string_view(first, static_cast<std::size_t>(end - first)));
-}
-
 // Length of the run of bytes from `p` that cell text copies unchanged.
 std::size_t plainRun(const char* p, const char* end)
 {
@@ -134,7 +121,7 @@ bool looksLikeEscape(const char* p, const char* end)
     return digit > p + 2 && digit < end && *digit == '_';
 }
 
-// Writes cell text escaped; the caller has made room for kEscapedByte bytes per byte of text.
+// Writes cell text escaped; the caller has made room for kMaxEscapedBytes bytes per byte of text.
 char* putCellText(char* out, std::string_view text)
 {
     const char* p = text.data();
@@ -223,30 +210,15 @@ bool isPlainNumber(std::string_view field)
     return integerDigits + fractionDigits - zeros <= 15;
 }
 
-// A number as the field shows it when that is already plain XML (digits, one inner point, a minus);
-// otherwise the shortest text that reads back as the same double.
+// A number as the field shows it, blanks around it left out, when that is already plain XML; otherwise
+// the shortest text that reads back as the same double (1.5E3, +5, 5.).
 char* putNumber(char* p, std::string_view field, double value)
 {
     while (!field.empty() && (field.front() == ' ' || field.front() == '\t'))
         field.remove_prefix(1);
     while (!field.empty() && (field.back() == ' ' || field.back() == '\t'))
         field.remove_suffix(1);
-    bool plain = !field.empty() && field.size() <= 24;
-    std::size_t i = field.size() > 0 && field[0] == '-' ? 1 : 0;
-    bool sawDigit = false, sawPoint = false;
-    for (; plain && i < field.size(); ++i) {
-        const char c = field[i];
-        if (isDigit(c)) {
-            sawDigit = true;
-        } else if (c == '.' && !sawPoint && sawDigit && i + 1 < field.size()) {
-            sawPoint = true;
-        } else {
-            plain = false;
-        }
-    }
-    if (plain && sawDigit)
-        return put(p, field);
-    return putDouble(p, value);
+    return isPlainNumber(field) ? put(p, field) : putDouble(p, value);
 }
 
 char* putStyle(char* p, int style)
@@ -268,11 +240,7 @@ char* putStyle(char* p, int style)
 class XmlBuffer
 {
 public:
-    XmlBuffer() : buffer_(ParallelDeflate::takeBuffer())
-    {
-        if (buffer_.size() < kFlushSize + (64 << 10))
-            buffer_.resize(kFlushSize + (64 << 10));
-    }
+    XmlBuffer() : buffer_(ParallelDeflate::takeBuffer()) {}
     ~XmlBuffer() { ParallelDeflate::giveBuffer(std::move(buffer_)); }
     XmlBuffer(const XmlBuffer&) = delete;
     XmlBuffer& operator=(const XmlBuffer&) = delete;
@@ -295,8 +263,6 @@ public:
     {
         out.write(buffer_, used_);
         used_ = 0;
-        if (buffer_.size() < kFlushSize + (64 << 10))
-            buffer_.resize(kFlushSize + (64 << 10));
     }
 
 private:
@@ -320,7 +286,7 @@ void writeWorksheetStart(XmlBuffer& out, const SheetPiece& piece, bool selected)
     if (piece.rowCount > 0 && columns > 0) {
         char* p = out.room(32);
         *p++ = ':';
-        p = putColumnLetters(p, columns - 1);
+        p = put(p, columnLetters(columns - 1));
         out.done(std::to_chars(p, p + 24, piece.rowCount).ptr);
     }
     out.append("\"/><sheetViews><sheetView ");
@@ -362,7 +328,7 @@ public:
     {
         for (std::size_t column = 0; column < columns; ++column) {
             Start& start = starts_[column];
-            char* end = putColumnLetters(spreadsheet::put(start.text, "<c r=\""), column);
+            char* end = spreadsheet::put(spreadsheet::put(start.text, "<c r=\""), columnLetters(column));
             start.size = static_cast<unsigned char>(end - start.text);
         }
     }
@@ -437,7 +403,7 @@ private:
     std::size_t maxStrings_;
 };
 
-// Writes one non-empty cell; the caller has made room for kCellMarkup + kEscapedByte bytes per byte of
+// Writes one non-empty cell; the caller has made room for kCellMarkup + kMaxEscapedBytes bytes per byte of
 // text and has written the cell's start, <c r="B12".
 char* putCellRest(char* p, std::string_view text, bool textColumn, TextSharing& sharing, std::size_t column)
 {
@@ -485,23 +451,17 @@ char* putCellRest(char* p, std::string_view text, bool textColumn, TextSharing& 
 
 } // namespace
 
-std::string columnLetters(std::size_t column)
-{
-    char letters[8];
-    return std::string(letters, putColumnLetters(letters, column));
-}
-
 void appendCellText(std::string& out, std::string_view text)
 {
     const std::size_t size = out.size();
-    out.resize(size + kEscapedByte * text.size());
+    out.resize(size + kMaxEscapedBytes * text.size());
     out.resize(static_cast<std::size_t>(putCellText(out.data() + size, text) - out.data()));
 }
 
 void appendTextElement(std::string& out, std::string_view text)
 {
     const std::size_t size = out.size();
-    out.resize(size + kCellMarkup + kEscapedByte * text.size());
+    out.resize(size + kCellMarkup + kMaxEscapedBytes * text.size());
     out.resize(static_cast<std::size_t>(putTextElement(out.data() + size, text) - out.data()));
 }
 
@@ -536,7 +496,7 @@ void writeSheetXml(const SheetPiece& piece, bool selected, SharedStrings& string
         bool any = false;
         auto writeCell = [&](std::size_t column, std::string_view text) {
             any = true;
-            char* c = starts.write(xml.room(kCellMarkup + kEscapedByte * text.size()), column, digits, rowDigits);
+            char* c = starts.write(xml.room(kCellMarkup + kMaxEscapedBytes * text.size()), column, digits, rowDigits);
             xml.done(putCellRest(c, text, textColumns[column], sharing, column));
         };
         CellGrid::RowCells stored;

@@ -21,6 +21,9 @@ class SharedStrings;
 void writeSheetXml(const SheetPiece& piece, bool selected, SharedStrings& strings, ParallelDeflate& out,
                    const StopCheck& stop = StopCheck());
 
+/// Most bytes that one byte of text becomes in appendCellText(): a control character as _xHHHH_.
+constexpr std::size_t kMaxEscapedBytes = 7;
+
 /// Appends text as the content of an XML element: &, < and > escaped; a carriage return as &#13;, which
 /// XML's line-end handling would otherwise turn into a line feed; characters XML 1.0 cannot hold (control
 /// characters but tab, line feed and carriage return, U+FFFE and U+FFFF) written as _xHHHH_, and a
@@ -31,8 +34,5 @@ void appendCellText(std::string& out, std::string_view text);
 /// Appends text as a <t> element: escaped as appendCellText() does, with xml:space="preserve" when it
 /// starts or ends with a blank.
 void appendTextElement(std::string& out, std::string_view text);
-
-/// Column letters of a 0-based column: 0 -> "A", 26 -> "AA".
-std::string columnLetters(std::size_t column);
 
 } // namespace spreadsheet

@@ -5,10 +5,9 @@
 #include "QuillmarkVersion.h"
 #include "app/MainWindow.h"
 #include "platform/TextFileOpener.h"
+#include "tests/ProgramRuns.h"
 #include "tests/TestFiles.h"
 
-#include <QDirIterator>
-#include <QProcess>
 #include <QRadioButton>
 #include <QSysInfo>
 #include <QTemporaryDir>
@@ -20,38 +19,14 @@ namespace {
 
 constexpr int kTimeout = 600000; // packaging builds the executables when they are not built yet
 
-struct Run
+// Files below a folder by their names without `ending`: the workbooks of the examples have the names of
+// their sources.
+QStringList namesBelow(const QString& root, const QString& ending)
 {
-    int exitCode = -1;
-    QByteArray out, err;
-};
-
-Run run(const QString& program, const QStringList& arguments, const QProcessEnvironment& environment = {})
-{
-    QProcess process;
-    if (!environment.isEmpty())
-        process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    Run result;
-    if (!process.waitForFinished(kTimeout) || process.exitStatus() != QProcess::NormalExit)
-        return result;
-    result.exitCode = process.exitCode();
-    result.out = process.readAllStandardOutput();
-    result.err = process.readAllStandardError();
-    return result;
-}
-
-QStringList filesBelow(const QString& root, const QString& suffix)
-{
-    QStringList files;
-    QDirIterator it(root, QDir::Files, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        if (path.endsWith(suffix))
-            files << QDir(root).relativeFilePath(path).chopped(suffix.size());
-    }
-    files.sort();
-    return files;
+    QStringList names = filesEndingWith(root, ending);
+    for (QString& name : names)
+        name.chop(ending.size());
+    return names;
 }
 
 } // namespace
@@ -67,15 +42,16 @@ private slots:
     void initTestCase()
     {
         QVERIFY(temporary_.isValid());
-        const Run packaged = run(QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/package.sh"),
-                                 {QStringLiteral(QUILLMARK_BUILD_DIR), temporary_.filePath(QStringLiteral("dist"))});
+        const ProgramRun packaged =
+            runProgram(QStringLiteral(QUILLMARK_SOURCE_DIR "/scripts/package.sh"),
+                       {QStringLiteral(QUILLMARK_BUILD_DIR), temporary_.filePath(QStringLiteral("dist"))}, {}, kTimeout);
         QVERIFY2(packaged.exitCode == 0, packaged.err.constData());
         const QString name = QStringLiteral("Quillmark-" QUILLMARK_VERSION "-linux-") + QSysInfo::currentCpuArchitecture();
         const QString archive = temporary_.filePath(QStringLiteral("dist/") + name + QStringLiteral(".tar.gz"));
         QCOMPARE(QString::fromUtf8(packaged.out.trimmed()).section(QLatin1Char('\n'), -1), archive);
         const QString unpacked = temporary_.filePath(QStringLiteral("unpacked"));
         QVERIFY(QDir().mkpath(unpacked));
-        QCOMPARE(run(QStringLiteral("tar"), {QStringLiteral("-xzf"), archive, QStringLiteral("-C"), unpacked}).exitCode, 0);
+        QCOMPARE(runProgram(QStringLiteral("tar"), {QStringLiteral("-xzf"), archive, QStringLiteral("-C"), unpacked}).exitCode, 0);
         QCOMPARE(QDir(unpacked).entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{name});
         bundle_ = unpacked + QLatin1Char('/') + name;
     }
@@ -89,7 +65,7 @@ private slots:
                                     "install-desktop-entry.sh"})
             QVERIFY2(QFileInfo(bundle_ + '/' + program).isExecutable(), program);
         QCOMPARE(QFileInfo(bundle_ + QStringLiteral("/Quillmark.qmk")).size(), qint64(0));
-        const Run version = run(bundle_ + QStringLiteral("/quillmark-convert"), {QStringLiteral("--version")});
+        const ProgramRun version = runProgram(bundle_ + QStringLiteral("/quillmark-convert"), {QStringLiteral("--version")});
         QCOMPARE(version.out, QByteArray("quillmark-convert " QUILLMARK_VERSION "\n"));
     }
 
@@ -97,11 +73,11 @@ private slots:
     {
         const QString examples = QStringLiteral(QUILLMARK_SOURCE_DIR "/examples");
         const QString output = temporary_.filePath(QStringLiteral("examples-xlsx"));
-        const Run converted = run(bundle_ + QStringLiteral("/quillmark-convert"),
+        const ProgramRun converted = runProgram(bundle_ + QStringLiteral("/quillmark-convert"),
                                   {examples, QStringLiteral("--out"), output});
         QVERIFY2(converted.exitCode == 0, converted.err.constData());
-        QVERIFY(!filesBelow(examples, QStringLiteral(".csv")).isEmpty());
-        QCOMPARE(filesBelow(output, QStringLiteral(".xlsx")), filesBelow(examples, QStringLiteral(".csv")));
+        QVERIFY(!namesBelow(examples, QStringLiteral(".csv")).isEmpty());
+        QCOMPARE(namesBelow(output, QStringLiteral(".xlsx")), namesBelow(examples, QStringLiteral(".csv")));
     }
 
     // The empty settings file beside the program takes the user's first choice.
@@ -132,14 +108,14 @@ private slots:
         const QString login = temporary_.filePath(QStringLiteral("home/.config/autostart/quillmark.desktop"));
         const QByteArray exec = "Exec=\"" + QFile::encodeName(QDir(bundle_).canonicalPath()) + "/Quillmark\"";
 
-        QCOMPARE(run(script, {}, environment).exitCode, 0);
+        QCOMPARE(runProgram(script, {}, environment).exitCode, 0);
         QVERIFY2(readFile(menu).contains(exec + '\n'), readFile(menu).constData());
         QVERIFY(!QFileInfo::exists(login));
 
-        QCOMPARE(run(script, {QStringLiteral("--autostart")}, environment).exitCode, 0);
+        QCOMPARE(runProgram(script, {QStringLiteral("--autostart")}, environment).exitCode, 0);
         QVERIFY2(readFile(login).contains(exec + " -autorun\n"), readFile(login).constData());
 
-        QCOMPARE(run(script, {QStringLiteral("--remove")}, environment).exitCode, 0);
+        QCOMPARE(runProgram(script, {QStringLiteral("--remove")}, environment).exitCode, 0);
         QVERIFY(!QFileInfo::exists(menu) && !QFileInfo::exists(login));
     }
 };
