@@ -4,6 +4,7 @@
 #   install-deps.sh            everything: build, run, test and benchmark (the test command, CI)
 #   install-deps.sh --build    what building and running the program needs (the run command)
 #   install-deps.sh --runtime  what the program needs at run time only (an unpacked bundle)
+#   install-deps.sh --windows  what the Windows build and its tests under Wine need (scripts/build-windows.sh)
 set -euo pipefail
 
 # Shared libraries the executables load, and the desktop's file opener for the list of failed files.
@@ -28,12 +29,20 @@ TEST=(
   time
   clang libclang-rt-14-dev  # the fuzz targets and the sanitizer build of the tests
 )
+# The cross build for Windows: MinGW-w64 with posix threads, the tools that build Qt and the libraries from
+# Debian's source packages, wine64 for the tests, Xvfb for the window under Wine, nsis for the installer.
+WINDOWS=(
+  g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 libz-mingw-w64-dev
+  build-essential cmake ninja-build pkg-config perl python3 nasm autoconf automake libtool dpkg-dev
+  wine64 xvfb xauth nsis zip unzip fonts-noto-cjk
+)
 
 case "${1:-}" in
   "") PACKAGES=("${RUNTIME[@]}" "${BUILD[@]}" "${TEST[@]}") ;;
   --build) PACKAGES=("${RUNTIME[@]}" "${BUILD[@]}") ;;
   --runtime) PACKAGES=("${RUNTIME[@]}") ;;
-  *) echo "usage: $0 [--build | --runtime]" >&2; exit 2 ;;
+  --windows) PACKAGES=("${WINDOWS[@]}") ;;
+  *) echo "usage: $0 [--build | --runtime | --windows]" >&2; exit 2 ;;
 esac
 
 missing=()
