@@ -74,10 +74,10 @@ Layout layoutFor(std::uint64_t streamSize)
     // The FAT covers its own sectors and the DIFAT's too: grow it until it covers them all.
     layout.fatSectors = 1;
     for (;;) {
-        layout.difatSectors =
-            layout.fatSectors > kHeaderDifatIds
-                ? static_cast<std::uint32_t>(sectorsFor(layout.fatSectors - kHeaderDifatIds, kDifatIdsPerSector))
-                : 0;
+        layout.difatSectors = layout.fatSectors > kHeaderDifatIds
+                                  ? static_cast<std::uint32_t>(
+                                        sectorsFor(layout.fatSectors - kHeaderDifatIds, kDifatIdsPerSector))
+                                  : 0;
         const auto needed = static_cast<std::uint32_t>(sectorsFor(layout.sectorCount(), kIdsPerSector));
         if (needed <= layout.fatSectors)
             return layout;
@@ -101,7 +101,12 @@ void put32(unsigned char* at, std::uint32_t value)
 
 // Directory entries are 128 bytes: a name of at most 31 UTF-16 units, the type, the red-black tree's
 // links, and the first sector and size of a stream. Times and class ids stay zero.
-enum class EntryType : unsigned char { Unused = 0, Stream = 2, Root = 5 };
+enum class EntryType : unsigned char
+{
+    Unused = 0,
+    Stream = 2,
+    Root = 5
+};
 
 void putEntry(unsigned char* at, const char* name, EntryType type, std::uint32_t child, std::uint32_t start,
               std::uint64_t size)
@@ -153,7 +158,7 @@ Sector headerOf(const Layout& layout)
 // Writes to the file and remembers the first failure, with the system's words for it.
 class Output
 {
-public:
+  public:
     explicit Output(std::FILE* file) : file_(file) {}
 
     bool write(const void* data, std::size_t size)
@@ -188,7 +193,7 @@ public:
     bool failed() const { return failed_; }
     const std::string& reason() const { return reason_; }
 
-private:
+  private:
     void fail()
     {
         failed_ = true;
