@@ -205,7 +205,7 @@ class Output
     std::string reason_;
 };
 
-// Everything after the stream's last sector: its padding, the FAT, the DIFAT and the directory.
+// Everything after the stream's sectors: the FAT, the DIFAT and the directory.
 void writeTables(Output& out, const Layout& layout, const char* streamName, std::uint64_t streamSize)
 {
     Sector sector;
