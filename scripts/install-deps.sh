@@ -10,7 +10,7 @@ set -euo pipefail
 # Shared libraries the executables load, and the desktop's file opener for the list of failed files.
 RUNTIME=(
   libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5
-  zlib1g libisal2 libgsf-1-114 libquazip1-qt5-1 libcurl4 libsodium23
+  zlib1g libisal2 libquazip1-qt5-1 libcurl4 libsodium23
   xdg-utils
 )
 BUILD=(
@@ -18,13 +18,13 @@ BUILD=(
   qtbase5-dev qtbase5-dev-tools
   zlib1g-dev
   libisal-dev  # ISA-L igzip: the fast deflate of .xlsx sheets
-  libgsf-1-dev
   libquazip1-qt5-dev
   libcurl4-openssl-dev
   libsodium-dev  # release signatures of the self-update
 )
 TEST=(
   python3 python3-openpyxl python3-xlrd  # independent readers of our workbooks
+  python3-olefile  # an independent reader of the .xls compound file
   libxlsxwriter-dev  # only for the benchmark's speed floor (bench/)
   time
   clang libclang-rt-14-dev  # the fuzz targets and the sanitizer build of the tests
