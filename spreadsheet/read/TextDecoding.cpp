@@ -1,10 +1,10 @@
 #include "spreadsheet/read/TextDecoding.h"
 
-#include <cerrno>
+#include "platform/CharsetConversion.h"
+
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <iconv.h>
-#include <algorithm>
 #include <memory>
 
 namespace spreadsheet {
@@ -12,12 +12,6 @@ namespace spreadsheet {
 namespace {
 
 constexpr char kReplacementCharacter[] = "\xEF\xBF\xBD"; // U+FFFD in UTF-8
-
-struct IconvCloser
-{
-    void operator()(void* handle) const { iconv_close(static_cast<iconv_t>(handle)); }
-};
-using IconvHandle = std::unique_ptr<void, IconvCloser>;
 
 // One step through UTF-8 text at p: a whole character (complete), or the bytes that belong to a broken one.
 // A character cut short or broken off counts as one sequence up to where it goes wrong (a "maximal
@@ -96,6 +90,31 @@ const unsigned char* validUtf8Run(const unsigned char* p, const unsigned char* e
     return p;
 }
 
+// Writes a code point (at most U+10FFFF, not a surrogate) as UTF-8; returns the bytes written.
+std::size_t encodeUtf8(std::uint32_t code, char* out)
+{
+    if (code < 0x80) {
+        out[0] = static_cast<char>(code);
+        return 1;
+    }
+    if (code < 0x800) {
+        out[0] = static_cast<char>(0xC0 | code >> 6);
+        out[1] = static_cast<char>(0x80 | (code & 0x3F));
+        return 2;
+    }
+    if (code < 0x10000) {
+        out[0] = static_cast<char>(0xE0 | code >> 12);
+        out[1] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+        out[2] = static_cast<char>(0x80 | (code & 0x3F));
+        return 3;
+    }
+    out[0] = static_cast<char>(0xF0 | code >> 18);
+    out[1] = static_cast<char>(0x80 | ((code >> 12) & 0x3F));
+    out[2] = static_cast<char>(0x80 | ((code >> 6) & 0x3F));
+    out[3] = static_cast<char>(0x80 | (code & 0x3F));
+    return 4;
+}
+
 } // namespace
 
 bool isValidUtf8(const char* first, const char* last)
@@ -162,51 +181,37 @@ bool encodingForCodePage(int codePage, TextEncoding& encoding)
 
 struct TextDecoder::Converter
 {
-    IconvHandle handle;
-    std::size_t unitSize; // bytes skipped past an invalid sequence
+    explicit Converter(const char* encoding) : charset(encoding) {}
+    platform::CharsetConversion charset;
 };
 
 TextDecoder::TextDecoder(TextEncoding encoding) : encoding_(encoding)
 {
-    const char* from = nullptr;
-    std::size_t unitSize = 1;
     switch (encoding) {
     case TextEncoding::Utf8:
-        return;
     case TextEncoding::Utf16LE:
-        from = "UTF-16LE";
-        unitSize = 2;
-        break;
     case TextEncoding::Utf16BE:
-        from = "UTF-16BE";
-        unitSize = 2;
-        break;
+        return;
     case TextEncoding::Gb18030:
-        from = "GB18030";
-        break;
+        converter_ = std::make_unique<Converter>("GB18030");
+        return;
     }
-    iconv_t raw = iconv_open("UTF-8", from);
-    if (raw != reinterpret_cast<iconv_t>(-1))
-        converter_ = std::make_unique<Converter>(Converter{IconvHandle(raw), unitSize});
 }
 
 TextDecoder::~TextDecoder() = default;
 
 std::size_t TextDecoder::decode(const char* first, const char* last, bool final, std::string& out)
 {
-    if (encoding_ == TextEncoding::Utf8)
+    switch (encoding_) {
+    case TextEncoding::Utf8:
         return decodeUtf8(first, last, final, out);
-    if (!converter_) {
-        // Without a converter every byte would be lost; keep them as they are instead.
-        out.append(first, last);
-        return 0;
+    case TextEncoding::Utf16LE:
+    case TextEncoding::Utf16BE:
+        return decodeUnits(first, last, final, out);
+    case TextEncoding::Gb18030:
+        break;
     }
-    if (pending_.empty())
-        return convert(first, last, final, out);
-    std::string joined = std::move(pending_);
-    pending_.clear();
-    joined.append(first, last);
-    return convert(joined.data(), joined.data() + joined.size(), final, out);
+    return converter_->charset.decode(first, last, final, out);
 }
 
 std::size_t TextDecoder::decodeUtf8(const char* first, const char* last, bool final, std::string& out)
@@ -253,35 +258,58 @@ std::size_t TextDecoder::decodeUtf8(const char* first, const char* last, bool fi
     return replaced;
 }
 
-std::size_t TextDecoder::convert(const char* first, const char* last, bool final, std::string& out)
+std::size_t TextDecoder::decodeUnits(const char* first, const char* last, bool final, std::string& out)
 {
-    iconv_t raw = static_cast<iconv_t>(converter_->handle.get());
-    char* in = const_cast<char*>(first); // iconv's signature; it does not write the input
-    std::size_t inLeft = static_cast<std::size_t>(last - first);
+    std::string joined;
+    if (!pending_.empty()) {
+        joined = std::move(pending_);
+        pending_.clear();
+        joined.append(first, last);
+        first = joined.data();
+        last = first + joined.size();
+    }
+    const bool bigEndian = encoding_ == TextEncoding::Utf16BE;
+    auto p = reinterpret_cast<const unsigned char*>(first);
+    auto end = reinterpret_cast<const unsigned char*>(last);
+    auto unitAt = [bigEndian](const unsigned char* u) -> std::uint32_t {
+        return bigEndian ? (u[0] << 8 | u[1]) : (u[1] << 8 | u[0]);
+    };
     std::size_t replaced = 0;
-    // Through a small buffer: appending to `out` touches only the memory the text really needs.
     char buffer[1 << 16];
-    while (inLeft > 0) {
-        char* outPtr = buffer;
-        std::size_t outLeft = sizeof buffer;
-        const std::size_t rc = iconv(raw, &in, &inLeft, &outPtr, &outLeft);
-        const int error = errno;
-        out.append(buffer, static_cast<std::size_t>(outPtr - buffer));
-        if (rc != static_cast<std::size_t>(-1))
-            break;
-        if (error == E2BIG)
-            continue;
-        if (error == EINVAL && !final) {
-            pending_.assign(in, inLeft); // a character cut at the end of the piece
-            break;
+    std::size_t used = 0;
+    while (end - p >= 2) {
+        if (used > sizeof buffer - 4) {
+            out.append(buffer, used);
+            used = 0;
         }
-        // EILSEQ, or EINVAL at the end of the text: replace one unit and go on.
-        out += kReplacementCharacter;
-        ++replaced;
-        const std::size_t step = inLeft < converter_->unitSize ? inLeft : converter_->unitSize;
-        in += step;
-        inLeft -= step;
-        iconv(raw, nullptr, nullptr, nullptr, nullptr); // reset the shift state
+        std::uint32_t code = unitAt(p);
+        std::size_t length = 2;
+        if (code >= 0xD800 && code <= 0xDBFF) {
+            if (end - p < 4 && !final)
+                break; // the other half comes with the next piece
+            const std::uint32_t low = end - p >= 4 ? unitAt(p + 2) : 0;
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                code = 0x10000 + ((code - 0xD800) << 10) + (low - 0xDC00);
+                length = 4;
+            } else {
+                code = 0xFFFD; // a high surrogate without its other half
+                ++replaced;
+            }
+        } else if (code >= 0xDC00 && code <= 0xDFFF) {
+            code = 0xFFFD;
+            ++replaced;
+        }
+        used += encodeUtf8(code, buffer + used);
+        p += length;
+    }
+    out.append(buffer, used);
+    if (p < end) {
+        if (final) {
+            out += kReplacementCharacter; // a unit cut short by the end of the text
+            ++replaced;
+        } else {
+            pending_.assign(reinterpret_cast<const char*>(p), static_cast<std::size_t>(end - p));
+        }
     }
     return replaced;
 }

@@ -54,7 +54,7 @@ public:
 
 private:
     std::size_t decodeUtf8(const char* first, const char* last, bool final, std::string& out);
-    std::size_t convert(const char* first, const char* last, bool final, std::string& out);
+    std::size_t decodeUnits(const char* first, const char* last, bool final, std::string& out);
 
     TextEncoding encoding_;
     std::string pending_; // the start of a character cut off at the end of the previous piece
