@@ -186,7 +186,7 @@ def as_number(field):
     if shape[0] > 15:
         mantissa = NUMBER_RE.fullmatch(text).group(2)
         whole, _, fraction = mantissa.partition(".")
-        if not fraction or len(whole.lstrip("0")) > 15 or "e" in text.lower():
+        if not fraction or len(whole.lstrip("0")) > 15:
             return None
         if decimal.Decimal(repr(value)) != decimal.Decimal(text):
             return None

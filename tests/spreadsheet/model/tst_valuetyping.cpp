@@ -65,6 +65,7 @@ void TestValueTyping::typeField_data()
     row("eight digits that look like a date", "20210304", ValueKind::Number, 20210304);
     row("16 significant fraction that prints back", "0.1234567890123456", ValueKind::Number, 0.1234567890123456);
     row("printed double of 17 digits", "0.26987858884967864", ValueKind::Number, 0.26987858884967864);
+    row("printed double with an exponent", "2.6987858884967865e-05", ValueKind::Number, 2.6987858884967865e-05);
     row("negative printed double", "-1.0000000000000002", ValueKind::Number, -1.0000000000000002);
 
     // Fields that would lose what the user sees, or are not plain decimals.
@@ -74,7 +75,7 @@ void TestValueTyping::typeField_data()
     row("16 significant trailing zeros", "1000000000000000", ValueKind::Text);
     row("17 digits that do not print back", "0.12345678901234567", ValueKind::Text);
     row("17 digits past the point of a 16-digit whole", "1234567890123456.5", ValueKind::Text);
-    row("17 digits with an exponent", "2.6987858884967864e-5", ValueKind::Text);
+    row("17 digits with an exponent that do not print back", "2.6987858884967864e-5", ValueKind::Text);
     row("18 significant fraction", "0.123456789012345678", ValueKind::Text);
     row("18-digit id", "110105199003071234", ValueKind::Text);
     row("thousands separator", "1,234", ValueKind::Text);
