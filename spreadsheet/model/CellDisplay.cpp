@@ -67,8 +67,7 @@ std::size_t shownCharacters(std::string_view text, bool textColumn)
 CellStyle numberStyle(std::string_view field)
 {
     field = trimBlanks(field);
-    if (field.size() <= kGeneralNumberCharacters ||
-        field.find_first_of("eE") != std::string_view::npos)
+    if (field.size() <= kGeneralNumberCharacters || field.find_first_of("eE") != std::string_view::npos)
         return kStyleGeneral;
     return field.find('.') == std::string_view::npos ? kStyleWholeNumber : kStyleLongDecimal;
 }
