@@ -37,7 +37,7 @@ void SharedStrings::prefetch(std::size_t hash, int step) const
         prefetchAddress(step == 1 ? static_cast<const void*>(&strings_[entry - 1]) : strings_[entry - 1].data());
 }
 
-std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash)
+std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash, bool transient)
 {
     ++references_;
     if ((strings_.size() + 1) * 2 > slots_.size())
@@ -48,7 +48,10 @@ std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash)
         const std::uint64_t value = slots_[slot];
         const std::uint32_t entry = static_cast<std::uint32_t>(value);
         if (entry == 0) {
-            strings_.push_back(copyShortTexts_ ? keep(text) : text);
+            if (transient)
+                strings_.push_back(owned_.emplace_back(text));
+            else
+                strings_.push_back(copyShortTexts_ ? keep(text) : text);
             slots_[slot] = slotFor(hash, strings_.size() - 1);
             return static_cast<std::uint32_t>(strings_.size() - 1);
         }

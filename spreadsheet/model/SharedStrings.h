@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <deque>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -18,9 +20,10 @@ public:
     explicit SharedStrings(bool copyShortTexts = false) : slots_(1024, 0), copyShortTexts_(copyShortTexts) {}
 
     static std::size_t hashOf(std::string_view text);
-    /// Number of the text, adding it when it is new; `hash` is hashOf(text).
-    std::uint32_t add(std::string_view text, std::size_t hash);
-    std::uint32_t add(std::string_view text) { return add(text, hashOf(text)); }
+    /// Number of the text, adding it when it is new; `hash` is hashOf(text). A `transient` text (one made
+    /// for the save, not a view of a grid) is copied when it is new.
+    std::uint32_t add(std::string_view text, std::size_t hash, bool transient = false);
+    std::uint32_t add(std::string_view text, bool transient = false) { return add(text, hashOf(text), transient); }
     /// Starts loading, without waiting for it, what a lookup of the hash reads at step 0 (its slot), 1 (the
     /// string that the slot names) or 2 (that string's text). Lookups of many strings wait for memory at
     /// each step; taking the steps for all of them in turn lets the waits overlap.
@@ -47,6 +50,7 @@ private:
     bool copyShortTexts_;
     std::vector<std::unique_ptr<char[]>> copies_; // blocks of kCopyBlock bytes
     std::size_t copyBlockUsed_ = 0;
+    std::deque<std::string> owned_; // copies of transient texts: a deque never moves them
 };
 
 } // namespace spreadsheet

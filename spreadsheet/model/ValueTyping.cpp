@@ -1,12 +1,16 @@
 #include "spreadsheet/model/ValueTyping.h"
 
 #include <charconv>
+#include <string>
 
 namespace spreadsheet {
 
 namespace {
 
 constexpr int kMaxSignificantDigits = 15;
+// Programs that print floating-point numbers write up to 17 significant digits; such a decimal is a
+// number when its double prints back as the very same digits.
+constexpr int kMaxRoundTripDigits = 17;
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
@@ -18,6 +22,55 @@ std::string_view trimBlanks(std::string_view s)
     while (!s.empty() && isBlank(s.back()))
         s.remove_suffix(1);
     return s;
+}
+
+// The significant digits of a decimal number (no leading or trailing zeros) and the power of ten of the
+// last of them; false when the text holds no non-zero digit.
+bool significantDigits(std::string_view s, std::string& digits, int& lastPower)
+{
+    digits.clear();
+    int exponent = 0;
+    std::size_t mantissaEnd = s.find_first_of("eE");
+    if (mantissaEnd != std::string_view::npos) {
+        if (std::from_chars(s.data() + mantissaEnd + 1 + (s[mantissaEnd + 1] == '+'), s.data() + s.size(),
+                            exponent)
+                .ec != std::errc())
+            return false;
+    } else {
+        mantissaEnd = s.size();
+    }
+    const std::size_t point = s.substr(0, mantissaEnd).find('.');
+    int power = (point == std::string_view::npos ? static_cast<int>(mantissaEnd) : static_cast<int>(point)) + exponent;
+    for (std::size_t k = 0; k < mantissaEnd; ++k) {
+        if (!isDigit(s[k]))
+            continue;
+        --power; // the power of ten of this digit
+        if (digits.empty() && s[k] == '0')
+            continue;
+        digits += s[k];
+        lastPower = power;
+    }
+    while (!digits.empty() && digits.back() == '0') {
+        digits.pop_back();
+        ++lastPower;
+    }
+    return !digits.empty();
+}
+
+// True when the double nearest to the decimal `s` prints back as the same number.
+bool printsBackAs(std::string_view s, double value)
+{
+    char printed[32];
+    const auto result = std::to_chars(printed, printed + sizeof printed, value);
+    std::string expected, got;
+    int expectedPower = 0, gotPower = 0;
+    // The sign was checked by the caller's grammar; the digits and their place decide.
+    const std::size_t signs = s[0] == '+' || s[0] == '-' ? 1 : 0;
+    const std::size_t printedSigns = printed[0] == '-' ? 1 : 0;
+    return significantDigits(s.substr(signs), expected, expectedPower) &&
+           significantDigits(std::string_view(printed + printedSigns, static_cast<std::size_t>(result.ptr - printed) - printedSigns),
+                             got, gotPower) &&
+           expected == got && expectedPower == gotPower;
 }
 
 // Plain decimal number with the lossless-display limits; `value` is set on success.
@@ -70,14 +123,17 @@ bool parsePlainNumber(std::string_view s, double& value)
         started = true;
         ++significant;
     }
-    if (significant > kMaxSignificantDigits)
+    // Up to 15 significant digits every double shows as written. A decimal of 16 or 17 is a number only
+    // when its double prints back as written; a whole number past 15 digits (a card or ID number) is not.
+    const bool roundTrip = significant > kMaxSignificantDigits;
+    if (roundTrip && (significant > kMaxRoundTripDigits || fractionDigits == 0 || integerDigits > kMaxSignificantDigits))
         return false;
 
     const char* first = s.data() + (s[0] == '+' ? 1 : 0);
     const auto result = std::from_chars(first, s.data() + n, value);
     if (result.ec != std::errc() || result.ptr != s.data() + n)
         return false;
-    return true;
+    return !roundTrip || printsBackAs(s, value);
 }
 
 // Reads 1..maxDigits digits at s[i]; advances i.
@@ -168,10 +224,40 @@ double dateSerial(int year, int month, int day)
     return static_cast<double>(days < 61 ? days - 1 : days);
 }
 
+bool isWrappedText(std::string_view field)
+{
+    // ="..." with at least one character inside, every quote inside doubled.
+    if (field.size() < 4 || field[0] != '=' || field[1] != '"' || field.back() != '"')
+        return false;
+    for (std::size_t i = 2; i + 1 < field.size(); ++i) {
+        if (field[i] == '"') {
+            if (i + 2 >= field.size() || field[i + 1] != '"')
+                return false;
+            ++i;
+        }
+    }
+    return true;
+}
+
+std::string_view unwrapText(std::string_view field, std::string& scratch)
+{
+    const std::string_view inside = field.substr(2, field.size() - 3);
+    if (inside.find('"') == std::string_view::npos)
+        return inside;
+    scratch.clear();
+    for (std::size_t i = 0; i < inside.size(); ++i) {
+        scratch += inside[i];
+        i += inside[i] == '"'; // "" is one quote
+    }
+    return scratch;
+}
+
 TypedValue typeField(std::string_view field)
 {
     if (field.empty())
         return {ValueKind::Empty, 0};
+    if (field[0] == '=')
+        return {isWrappedText(field) ? ValueKind::WrappedText : ValueKind::Text, 0};
     // Only fields that start (after blanks) with a digit, sign or point can be numbers or dates: one
     // byte test keeps plain text off the slower paths.
     const std::string_view trimmed = trimBlanks(field);

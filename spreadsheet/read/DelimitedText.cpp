@@ -131,10 +131,11 @@ char detectDelimiter(const std::string& text)
         if (sample.find(candidate) == std::string_view::npos)
             continue; // it splits nothing
         const CandidateReading reading = readSample(text, candidate);
-        // The usual field count; a tie goes to the larger count.
+        // The usual field count; a tie goes to the larger count. A record of one field fits every
+        // candidate, so it says nothing: a sparse file whose few full records are quoted is judged by those.
         std::size_t usual = 0, agreeing = 0;
         for (const auto& [fields, records] : reading.recordsWithFields) {
-            if (records >= agreeing) {
+            if (fields >= 2 && records >= agreeing) {
                 usual = fields;
                 agreeing = records;
             }

@@ -27,7 +27,8 @@ std::size_t separatorLineLength(const std::string& text, char& delimiter);
 
 /// The delimiter (tab, semicolon, pipe or comma) whose split of the sample's records, read as the parser
 /// reads them (quoted fields may span lines), gives the most records with the usual field count (two or
-/// more) and the fewest quotes out of place; in a tie the earlier in that list; comma when nothing splits.
+/// more; records of one field fit every candidate and are not counted) and the fewest quotes out of
+/// place; in a tie the earlier in that list; comma when nothing splits.
 char detectDelimiter(const std::string& text);
 
 /// Splits `text` into the grid, reusing its buffer: field texts are unquoted and compacted in place.

@@ -174,6 +174,28 @@ bool encodingForCodePage(int codePage, TextEncoding& encoding)
     case 1201:
         encoding = TextEncoding::Utf16BE;
         return true;
+    case 12000:
+        encoding = TextEncoding::Utf32LE;
+        return true;
+    case 12001:
+        encoding = TextEncoding::Utf32BE;
+        return true;
+    case 950:
+        encoding = TextEncoding::Big5;
+        return true;
+    case 932:
+        encoding = TextEncoding::ShiftJis;
+        return true;
+    case 949:
+    case 51949:
+        encoding = TextEncoding::EucKr;
+        return true;
+    case 1252:
+        encoding = TextEncoding::Windows1252;
+        return true;
+    case 28591:
+        encoding = TextEncoding::Latin1;
+        return true;
     default:
         return false;
     }
@@ -185,17 +207,35 @@ struct TextDecoder::Converter
     platform::CharsetConversion charset;
 };
 
-TextDecoder::TextDecoder(TextEncoding encoding) : encoding_(encoding)
+const char* charsetName(TextEncoding encoding)
 {
     switch (encoding) {
     case TextEncoding::Utf8:
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE:
-        return;
+    case TextEncoding::Utf32LE:
+    case TextEncoding::Utf32BE:
+        break;
     case TextEncoding::Gb18030:
-        converter_ = std::make_unique<Converter>("GB18030");
-        return;
+        return "GB18030";
+    case TextEncoding::Big5:
+        return "Big5";
+    case TextEncoding::ShiftJis:
+        return "Shift_JIS";
+    case TextEncoding::EucKr:
+        return "EUC-KR";
+    case TextEncoding::Windows1252:
+        return "windows-1252";
+    case TextEncoding::Latin1:
+        return "ISO-8859-1";
     }
+    return nullptr;
+}
+
+TextDecoder::TextDecoder(TextEncoding encoding) : encoding_(encoding)
+{
+    if (const char* name = charsetName(encoding))
+        converter_ = std::make_unique<Converter>(name);
 }
 
 TextDecoder::~TextDecoder() = default;
@@ -207,8 +247,10 @@ std::size_t TextDecoder::decode(const char* first, const char* last, bool final,
         return decodeUtf8(first, last, final, out);
     case TextEncoding::Utf16LE:
     case TextEncoding::Utf16BE:
+    case TextEncoding::Utf32LE:
+    case TextEncoding::Utf32BE:
         return decodeUnits(first, last, final, out);
-    case TextEncoding::Gb18030:
+    default:
         break;
     }
     return converter_->charset.decode(first, last, final, out);
@@ -268,7 +310,8 @@ std::size_t TextDecoder::decodeUnits(const char* first, const char* last, bool f
         first = joined.data();
         last = first + joined.size();
     }
-    const bool bigEndian = encoding_ == TextEncoding::Utf16BE;
+    const bool bigEndian = encoding_ == TextEncoding::Utf16BE || encoding_ == TextEncoding::Utf32BE;
+    const std::ptrdiff_t unit = encoding_ == TextEncoding::Utf32LE || encoding_ == TextEncoding::Utf32BE ? 4 : 2;
     auto p = reinterpret_cast<const unsigned char*>(first);
     auto end = reinterpret_cast<const unsigned char*>(last);
     auto unitAt = [bigEndian](const unsigned char* u) -> std::uint32_t {
@@ -277,10 +320,21 @@ std::size_t TextDecoder::decodeUnits(const char* first, const char* last, bool f
     std::size_t replaced = 0;
     char buffer[1 << 16];
     std::size_t used = 0;
-    while (end - p >= 2) {
+    while (end - p >= unit) {
         if (used > sizeof buffer - 4) {
             out.append(buffer, used);
             used = 0;
+        }
+        if (unit == 4) {
+            std::uint32_t code = bigEndian ? (std::uint32_t(unitAt(p)) << 16 | unitAt(p + 2))
+                                           : (std::uint32_t(unitAt(p + 2)) << 16 | unitAt(p));
+            if (code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+                code = 0xFFFD;
+                ++replaced;
+            }
+            used += encodeUtf8(code, buffer + used);
+            p += 4;
+            continue;
         }
         std::uint32_t code = unitAt(p);
         std::size_t length = 2;
@@ -324,9 +378,9 @@ std::size_t decodeToUtf8(std::string& bytes, TextEncoding encoding, std::size_t 
     }
     const std::size_t input = bytes.size() - skip;
     std::string out;
-    // UTF-16 and GB18030 take at most 1.5 bytes of UTF-8 per byte; pages reserved and never written are
-    // never really allocated.
-    out.reserve(input + input / 2 + 16);
+    // No encoding read takes more than 3 bytes of UTF-8 per byte (windows-1252's 0x80 is U+20AC); pages
+    // reserved and never written are never really allocated.
+    out.reserve(3 * input + 16);
     TextDecoder decoder(encoding);
     const std::size_t replaced = decoder.decode(bytes.data() + skip, bytes.data() + bytes.size(), true, out);
     bytes.swap(out);

@@ -13,6 +13,13 @@ enum class TextEncoding
     Utf16LE,
     Utf16BE,
     Gb18030, // a superset of GBK (code page 936)
+    Utf32LE,
+    Utf32BE,
+    Big5,        // traditional Chinese (Taiwan, Hong Kong; code page 950)
+    ShiftJis,    // Japanese (code page 932)
+    EucKr,       // Korean (code page 949)
+    Windows1252, // Western European (a superset of ISO-8859-1's letters)
+    Latin1,      // ISO-8859-1
 };
 
 /// True when [first, last) is well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
@@ -32,14 +39,16 @@ struct Utf8Census
 };
 Utf8Census countUtf8(const char* first, const char* last, bool lastEndsText);
 
-/// Encoding named by a Windows code page (936 GBK, 65001 UTF-8, 1200 UTF-16 LE, 1201 UTF-16 BE);
+/// Encoding named by a Windows code page (936 GBK, 65001 UTF-8, 1200 UTF-16 LE, 1201 UTF-16 BE, 12000
+/// UTF-32 LE, 12001 UTF-32 BE, 950 Big5, 932 Shift_JIS, 949 EUC-KR, 1252 Windows-1252, 28591 ISO-8859-1);
 /// false for a code page we do not read.
 bool encodingForCodePage(int codePage, TextEncoding& encoding);
 
 /// Turns text in one encoding into UTF-8, piece by piece, so that a large file never has to be held in
 /// both forms at once. A character cut between two pieces is completed by the next one; every byte
-/// sequence that is invalid in the encoding (an unpaired UTF-16 surrogate, a character cut short by the
-/// end of the text) becomes one U+FFFD, and nothing around it is lost.
+/// sequence that is invalid in the encoding (an unpaired UTF-16 surrogate, a UTF-32 unit past U+10FFFF,
+/// a character cut short by the end of the text) becomes one U+FFFD, and nothing around it is lost.
+/// UTF-8, UTF-16 and UTF-32 are decoded here; the legacy encodings by the platform's converter.
 class TextDecoder
 {
 public:

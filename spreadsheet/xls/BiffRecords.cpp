@@ -200,13 +200,13 @@ void writeFormat(std::string& out, std::uint16_t number, std::string_view code)
 namespace {
 
 void appendXf(std::string& out, std::uint16_t numberFormat, std::uint16_t protection,
-              unsigned char attributes)
+              unsigned char attributes, bool wrap = false)
 {
     appendHeader(out, kXf, 20);
     append16(out, 0); // font
     append16(out, numberFormat);
     append16(out, protection);
-    out += '\x20'; // general horizontal alignment, at the bottom, no wrap
+    out += wrap ? '\x28' : '\x20'; // general horizontal alignment, at the bottom, wrapped or not
     out += '\0';   // no rotation
     out += '\0';   // no indent
     out += static_cast<char>(attributes);
@@ -224,10 +224,12 @@ void writeStyleXf(std::string& out, bool normal)
     appendXf(out, 0, 0xFFF5, normal ? 0x00 : 0xF4);
 }
 
-void writeCellXf(std::string& out, std::uint16_t numberFormat)
+void writeCellXf(std::string& out, std::uint16_t numberFormat, bool wrap)
 {
-    // Locked, derived from XF 0; the number format is its own when it is not General.
-    appendXf(out, numberFormat, 0x0001, numberFormat == 0 ? 0x00 : 0x04);
+    // Locked, derived from XF 0; the number format is its own when it is not General, and so is the
+    // alignment when the text wraps.
+    appendXf(out, numberFormat, 0x0001,
+             static_cast<unsigned char>((numberFormat == 0 ? 0x00 : 0x04) | (wrap ? 0x10 : 0x00)), wrap);
 }
 
 void writeNormalStyle(std::string& out)
@@ -361,10 +363,10 @@ void writeDefColWidth(std::string& out)
     appendFields(out, kDefColWidth, {8});
 }
 
-void writeColInfo(std::string& out, std::uint16_t column, std::uint16_t xf)
+void writeColInfo(std::string& out, std::uint16_t column, std::uint16_t xf, std::uint16_t width)
 {
-    // The default width, 9.14 characters, in 1/256 of a character.
-    appendFields(out, kColInfo, {column, column, 2340, xf, 0, 0});
+    // Options 0x0002: the width was set for the column (not the default one).
+    appendFields(out, kColInfo, {column, column, width, xf, 0x0002, 0});
 }
 
 void writeDimensions(std::string& out, const CellExtent& extent)
@@ -377,14 +379,17 @@ void writeDimensions(std::string& out, const CellExtent& extent)
     append16(out, 0);
 }
 
-void writeRow(std::string& out, std::uint16_t row, std::uint16_t firstColumn, std::uint16_t endColumn)
+void writeRow(std::string& out, std::uint16_t row, std::uint16_t firstColumn, std::uint16_t endColumn,
+              std::uint16_t height)
 {
     char b[20];
     char* p = put16(put16(b, kRow), 16);
     p = put16(put16(put16(p, row), firstColumn), endColumn);
-    p = put16(p, 255);        // the default height, 12.75 points
-    p = put32(p, 0);          // reserved
-    p = put32(p, 0x000F0100); // no outline, not hidden, default format (XF 15)
+    const bool custom = height > kDefaultRowHeight;
+    p = put16(p, custom ? height : kDefaultRowHeight);
+    p = put32(p, 0); // reserved
+    // No outline, not hidden, default format (XF 15); 0x40 when the height is the row's own.
+    p = put32(p, custom ? 0x000F0140 : 0x000F0100);
     out.append(b, p);
 }
 

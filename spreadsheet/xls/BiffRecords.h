@@ -46,8 +46,9 @@ void writeFont(std::string& out);
 void writeFormat(std::string& out, std::uint16_t number, std::string_view code);
 /// A style format (the "Normal" style and the built-in outline styles): default font, general numbers.
 void writeStyleXf(std::string& out, bool normal);
-/// A cell format with the given number format, derived from the Normal style.
-void writeCellXf(std::string& out, std::uint16_t numberFormat);
+/// A cell format with the given number format, derived from the Normal style; `wrap` wraps its text at
+/// line breaks.
+void writeCellXf(std::string& out, std::uint16_t numberFormat, bool wrap = false);
 /// The built-in "Normal" style, on XF 0.
 void writeNormalStyle(std::string& out);
 /// A worksheet: the stream position of its BOF record and its name (UTF-8, at most 31 UTF-16 units).
@@ -102,12 +103,15 @@ void writeIndex(std::string& out, const CellExtent& extent, std::uint32_t defCol
 std::size_t indexSize(std::size_t blocks);
 void writeWsBool(std::string& out);
 void writeDefColWidth(std::string& out);
-/// One column formatted with the cell format `xf`.
-void writeColInfo(std::string& out, std::uint16_t column, std::uint16_t xf);
+/// One column formatted with the cell format `xf`, `width` wide in 1/256 of a character.
+void writeColInfo(std::string& out, std::uint16_t column, std::uint16_t xf, std::uint16_t width);
 void writeDimensions(std::string& out, const CellExtent& extent);
-/// A row holding cells in [firstColumn, endColumn); kRowRecordSize bytes.
+/// A row holding cells in [firstColumn, endColumn), `height` tall in 1/20 of a point (a height above the
+/// default, 12.75 points, is the row's own); kRowRecordSize bytes.
 constexpr std::size_t kRowRecordSize = 20;
-void writeRow(std::string& out, std::uint16_t row, std::uint16_t firstColumn, std::uint16_t endColumn);
+constexpr std::uint16_t kDefaultRowHeight = 255;
+void writeRow(std::string& out, std::uint16_t row, std::uint16_t firstColumn, std::uint16_t endColumn,
+              std::uint16_t height = kDefaultRowHeight);
 /// A number in RK form (see rkValue).
 void writeRk(std::string& out, std::uint16_t row, std::uint16_t column, std::uint16_t xf, std::uint32_t rk);
 void writeNumber(std::string& out, std::uint16_t row, std::uint16_t column, std::uint16_t xf, double value);

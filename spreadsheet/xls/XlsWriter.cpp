@@ -1,5 +1,6 @@
 #include "spreadsheet/xls/XlsWriter.h"
 
+#include "spreadsheet/model/CellDisplay.h"
 #include "spreadsheet/model/CellStyle.h"
 #include "spreadsheet/model/SaveSupport.h"
 #include "spreadsheet/model/SharedStrings.h"
@@ -9,6 +10,8 @@
 #include "spreadsheet/xls/SstRecords.h"
 
 #include <algorithm>
+#include <cstring>
+#include <deque>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -24,8 +27,11 @@ constexpr std::uint64_t kMaxStreamSize = 0x7FFFFFFF;
 // this size, and some readers expect it. Readers stop at the last EOF record.
 constexpr std::uint64_t kMinStreamSize = 4096;
 // Number formats of our own, numbered from biff::kFirstCustomFormat, as in the xlsx styles.
-constexpr std::string_view kDateFormats[] = {"yyyy\\-mm\\-dd", "yyyy\\-mm\\-dd\\ hh:mm",
-                                             "yyyy\\-mm\\-dd\\ hh:mm:ss"};
+constexpr std::string_view kCustomFormats[] = {"yyyy\\-mm\\-dd", "yyyy\\-mm\\-dd\\ hh:mm",
+                                               "yyyy\\-mm\\-dd\\ hh:mm:ss", "0.###############"};
+constexpr std::uint16_t kLongDecimalFormat = biff::kFirstCustomFormat + 3;
+// The built-in format "0".
+constexpr std::uint16_t kWholeNumberFormat = 1;
 
 std::uint16_t xfOf(CellStyle style)
 {
@@ -47,17 +53,22 @@ std::string globalsHead(const std::vector<SheetPiece>& pieces, const std::vector
     // Readers expect the four built-in fonts; all four are the default font.
     for (int i = 0; i < 4; ++i)
         biff::writeFont(out);
-    for (std::size_t i = 0; i < std::size(kDateFormats); ++i)
-        biff::writeFormat(out, static_cast<std::uint16_t>(biff::kFirstCustomFormat + i), kDateFormats[i]);
+    for (std::size_t i = 0; i < std::size(kCustomFormats); ++i)
+        biff::writeFormat(out, static_cast<std::uint16_t>(biff::kFirstCustomFormat + i), kCustomFormats[i]);
     for (int i = 0; i < biff::kFirstCellXf; ++i)
         biff::writeStyleXf(out, i == 0);
     static_assert(kStyleGeneral == 0 && kStyleText == 1 && kStyleDate == 2 && kStyleDateTimeMinutes == 3 &&
-                      kStyleDateTimeSeconds == 4,
+                      kStyleDateTimeSeconds == 4 && kStyleWholeNumber == 5 && kStyleLongDecimal == 6 &&
+                      kStyleWrapped == 7 && kStyleTextWrapped == 8 && kCellStyleCount == 9,
                   "the cell formats below follow CellStyle");
     biff::writeCellXf(out, 0);
     biff::writeCellXf(out, biff::kTextFormat);
-    for (std::size_t i = 0; i < std::size(kDateFormats); ++i)
+    for (std::uint16_t i = 0; i < 3; ++i)
         biff::writeCellXf(out, static_cast<std::uint16_t>(biff::kFirstCustomFormat + i));
+    biff::writeCellXf(out, kWholeNumberFormat);
+    biff::writeCellXf(out, kLongDecimalFormat);
+    biff::writeCellXf(out, 0, true);
+    biff::writeCellXf(out, biff::kTextFormat, true);
     biff::writeNormalStyle(out);
     for (std::size_t i = 0; i < pieces.size(); ++i)
         biff::writeBoundSheet(out, positions[i], pieces[i].name);
@@ -130,16 +141,19 @@ struct BlockCell
     std::uint16_t column;
     std::uint16_t xf;
     bool isString;
+    bool transient; // the text is not a view of the grid: the table keeps a copy
 };
 
 // Numbers and dates get a number record; everything else, and everything in a text column, the shared
-// string.
-BlockCell typeCell(std::string_view text, std::uint16_t column, bool textColumn)
+// string. A text with a line break wraps. ="..." is the text inside, which `scratch` holds when its
+// quotes had to be undoubled.
+BlockCell typeCell(std::string_view text, std::uint16_t column, bool textColumn, std::string& scratch)
 {
-    BlockCell cell{text, 0, 0, column, xfOf(textColumn ? kStyleText : kStyleGeneral), false};
+    BlockCell cell{text, 0, 0, column, xfOf(textColumn ? kStyleText : kStyleGeneral), false, false};
     const TypedValue value = textColumn ? TypedValue{ValueKind::Text, 0} : typeField(text);
     switch (value.kind) {
     case ValueKind::Number:
+        cell.xf = xfOf(numberStyle(text));
         break;
     case ValueKind::Date:
         cell.xf = xfOf(kStyleDate);
@@ -151,8 +165,15 @@ BlockCell typeCell(std::string_view text, std::uint16_t column, bool textColumn)
         cell.xf = xfOf(kStyleDateTimeSeconds);
         break;
     default:
+        if (value.kind == ValueKind::WrappedText) {
+            scratch.clear();
+            cell.text = unwrapText(text, scratch);
+            cell.transient = !scratch.empty();
+        }
+        if (std::memchr(cell.text.data(), '\n', cell.text.size()))
+            cell.xf = xfOf(textColumn ? kStyleTextWrapped : kStyleWrapped);
         cell.isString = true;
-        cell.hash = SharedStrings::hashOf(text);
+        cell.hash = SharedStrings::hashOf(cell.text);
         return cell;
     }
     cell.number = value.number;
@@ -163,7 +184,7 @@ void writeCell(std::string& out, std::uint16_t row, const BlockCell& cell, Share
 {
     std::uint32_t rk;
     if (cell.isString)
-        biff::writeLabelSst(out, row, cell.column, cell.xf, strings.add(cell.text, cell.hash));
+        biff::writeLabelSst(out, row, cell.column, cell.xf, strings.add(cell.text, cell.hash, cell.transient));
     else if (biff::rkValue(cell.number, rk))
         biff::writeRk(out, row, cell.column, cell.xf, rk);
     else
@@ -175,6 +196,7 @@ struct BlockScratch
 {
     std::vector<BlockCell> cells;
     std::vector<std::uint16_t> cellOffsets;
+    std::deque<std::string> unwrapped; // texts of ="..." cells with doubled quotes, for the block
 };
 
 // Writes the rows [firstRow, endRow) of a sheet piece, a row block: the ROW records of the rows with
@@ -188,20 +210,30 @@ std::uint64_t writeRowBlock(const SheetPiece& piece, std::uint32_t firstRow, std
     {
         std::uint16_t row, first, end;
         std::size_t cellsEnd; // in scratch.cells
+        std::size_t lines;    // of its tallest text
     };
     Span spans[kRowsPerBlock];
     std::size_t rows = 0;
     scratch.cells.clear();
+    scratch.unwrapped.clear();
     for (std::uint32_t r = firstRow; r < endRow; ++r) {
         Span& span = spans[rows];
         span.row = static_cast<std::uint16_t>(r);
         rowSpan(piece.sheet->cells, piece.firstRow + r, span.first, span.end);
         if (span.first == span.end)
             continue;
+        span.lines = 1;
         for (std::uint16_t column = span.first; column < span.end; ++column) {
             const std::string_view text = piece.sheet->cells.cell(piece.firstRow + r, column);
-            if (!text.empty())
-                scratch.cells.push_back(typeCell(text, column, piece.sheet->columnIsText(column)));
+            if (text.empty())
+                continue;
+            std::string scratchText;
+            BlockCell cell = typeCell(text, column, piece.sheet->columnIsText(column), scratchText);
+            if (cell.transient)
+                cell.text = scratch.unwrapped.emplace_back(std::move(scratchText));
+            if (cell.xf == xfOf(kStyleWrapped) || cell.xf == xfOf(kStyleTextWrapped))
+                span.lines = std::max(span.lines, lineCount(cell.text));
+            scratch.cells.push_back(cell);
         }
         span.cellsEnd = scratch.cells.size();
         ++rows;
@@ -216,7 +248,9 @@ std::uint64_t writeRowBlock(const SheetPiece& piece, std::uint32_t firstRow, std
     std::string& out = stream.buffer();
     const std::uint64_t rowsAt = stream.position();
     for (std::size_t i = 0; i < rows; ++i)
-        biff::writeRow(out, spans[i].row, spans[i].first, spans[i].end);
+        biff::writeRow(out, spans[i].row, spans[i].first, spans[i].end,
+                       spans[i].lines > 1 ? static_cast<std::uint16_t>(rowHeightForLines(spans[i].lines) * 20)
+                                          : biff::kDefaultRowHeight);
     scratch.cellOffsets.clear();
     std::uint64_t previous = rowsAt + biff::kRowRecordSize;
     std::size_t next = 0;
@@ -258,10 +292,15 @@ SheetLayout writeSheet(const SheetPiece& piece, bool selected, const SheetLayout
     biff::writeIndex(out, extent, static_cast<std::uint32_t>(defColWidthAt), dbCellPositions);
     out += wsBool;
     biff::writeDefColWidth(out);
-    const std::size_t formattedColumns = std::min(sheet.columnFormats.size(), kXlsLimits.maxColumns);
+    const std::vector<double> widths = fitColumnWidths(piece, kXlsLimits.maxColumns);
+    const std::size_t formattedColumns =
+        std::min(std::max(sheet.columnFormats.size(), widths.size()), kXlsLimits.maxColumns);
     for (std::size_t column = 0; column < formattedColumns; ++column) {
-        if (sheet.columnIsText(column))
-            biff::writeColInfo(out, static_cast<std::uint16_t>(column), xfOf(kStyleText));
+        const bool text = sheet.columnIsText(column);
+        const double width = column < widths.size() ? widths[column] : kDefaultColumnWidth;
+        if (text || width != kDefaultColumnWidth)
+            biff::writeColInfo(out, static_cast<std::uint16_t>(column), xfOf(text ? kStyleText : kStyleGeneral),
+                               static_cast<std::uint16_t>(width * 256));
     }
     biff::writeDimensions(out, extent);
 

@@ -1,5 +1,6 @@
 #include "spreadsheet/xlsx/SheetXml.h"
 
+#include "spreadsheet/model/CellDisplay.h"
 #include "spreadsheet/model/SaveSupport.h"
 #include "spreadsheet/model/SharedStrings.h"
 #include "spreadsheet/model/ValueTyping.h"
@@ -295,24 +296,32 @@ void writeWorksheetStart(XmlBuffer& out, const SheetPiece& piece, bool selected)
     out.append("workbookViewId=\"0\"/></sheetViews><sheetFormatPr defaultRowHeight=\"15\"/>");
 }
 
-void writeColumns(XmlBuffer& out, const Sheet& sheet)
+// Each column as wide as its content needs, and the text format of the columns that hold text.
+void writeColumns(XmlBuffer& out, const Sheet& sheet, const std::vector<double>& widths)
 {
     bool any = false;
     // Formats asked for past the last column of the format name no column: they are not written (the
     // save fails anyway if a cell stands there).
-    const std::size_t columns = std::min(sheet.columnFormats.size(), kXlsxLimits.maxColumns);
+    const std::size_t columns = std::min(std::max(sheet.columnFormats.size(), widths.size()), kXlsxLimits.maxColumns);
     for (std::size_t column = 0; column < columns; ++column) {
-        if (!sheet.columnIsText(column))
+        const bool text = sheet.columnIsText(column);
+        const double width = column < widths.size() ? widths[column] : kDefaultColumnWidth;
+        if (!text && width == kDefaultColumnWidth)
             continue;
         if (!any)
             out.append("<cols>");
         any = true;
-        char* p = out.room(96);
+        char* p = out.room(128);
         p = put(p, "<col min=\"");
         p = std::to_chars(p, p + 24, column + 1).ptr;
         p = put(p, "\" max=\"");
         p = std::to_chars(p, p + 24, column + 1).ptr;
-        p = put(p, "\" width=\"9.140625\" style=\"1\"/>");
+        p = put(p, "\" width=\"");
+        p = std::to_chars(p, p + 24, width, std::chars_format::fixed, 2).ptr;
+        p = put(p, "\" customWidth=\"1\"");
+        if (text)
+            p = put(p, " style=\"1\"");
+        p = put(p, "/>");
         out.done(p);
     }
     if (any)
@@ -371,13 +380,13 @@ public:
     }
 
     /// The text's index in the table, or -1 when the cell is to hold it inline.
-    std::int64_t indexOf(std::size_t column, std::string_view text)
+    std::int64_t indexOf(std::size_t column, std::string_view text, bool transient)
     {
         Column& c = columns_[column];
         if (c.inlineOnly || table_.size() >= maxStrings_)
             return -1;
         const std::size_t before = table_.size();
-        const std::uint32_t index = table_.add(text);
+        const std::uint32_t index = table_.add(text, transient);
         c.repeats += table_.size() == before;
         ++c.cells;
         // A first look drops the columns whose texts hardly ever repeat (IDs, running text); a longer
@@ -404,10 +413,15 @@ private:
 };
 
 // Writes one non-empty cell; the caller has made room for kCellMarkup + kMaxEscapedBytes bytes per byte of
-// text and has written the cell's start, <c r="B12".
-char* putCellRest(char* p, std::string_view text, bool textColumn, TextSharing& sharing, std::size_t column)
+// text and has written the cell's start, <c r="B12". `rowHasBreak` says whether some cell of the row holds
+// a line break, which makes its text wrap.
+char* putCellRest(char* p, std::string_view text, bool textColumn, bool rowHasBreak, TextSharing& sharing,
+                  std::size_t column)
 {
     if (!textColumn && isPlainNumber(text)) {
+        // Most numbers are short: a long one shows every digit only with a format of its own.
+        if (text.size() > 11)
+            p = putStyle(p, numberStyle(text));
         p = put(p, "><v>");
         p = put(p, text);
         return put(p, "</v></c>");
@@ -418,8 +432,10 @@ char* putCellRest(char* p, std::string_view text, bool textColumn, TextSharing& 
     else
         value.kind = ValueKind::Text;
 
+    std::string unwrapped;
     switch (value.kind) {
     case ValueKind::Number:
+        p = putStyle(p, numberStyle(text));
         p = put(p, "><v>");
         p = putNumber(p, text, value.number);
         return put(p, "</v></c>");
@@ -432,13 +448,19 @@ char* putCellRest(char* p, std::string_view text, bool textColumn, TextSharing& 
         p = put(p, "><v>");
         p = putDouble(p, value.number);
         return put(p, "</v></c>");
+    case ValueKind::WrappedText:
+        // ="00123": the text inside, kept as text (never shorter room than the field had).
+        text = unwrapText(text, unwrapped);
+        break;
     case ValueKind::Empty:
     case ValueKind::Text:
         break;
     }
-    if (textColumn)
+    if (rowHasBreak && std::memchr(text.data(), '\n', text.size()))
+        p = putStyle(p, textColumn ? kStyleTextWrapped : kStyleWrapped);
+    else if (textColumn)
         p = putStyle(p, kStyleText);
-    const std::int64_t index = sharing.indexOf(column, text);
+    const std::int64_t index = sharing.indexOf(column, text, !unwrapped.empty());
     if (index >= 0) {
         p = put(p, " t=\"s\"><v>");
         p = std::to_chars(p, p + 24, index).ptr;
@@ -447,6 +469,22 @@ char* putCellRest(char* p, std::string_view text, bool textColumn, TextSharing& 
     p = put(p, " t=\"inlineStr\"><is>");
     p = putTextElement(p, text);
     return put(p, "</is></c>");
+}
+
+// The most lines a cell of the row shows; 1 for a row without line breaks, the common case, found with
+// one scan of the row's text.
+std::size_t rowLines(const CellGrid& cells, std::size_t row, const CellGrid::RowCells* stored)
+{
+    if (stored) {
+        const std::size_t size = stored->count == 0 ? 0 : stored->ends[stored->count - 1];
+        if (!std::memchr(stored->text, '\n', size))
+            return 1;
+    }
+    std::size_t lines = 1;
+    const std::size_t count = cells.cellCount(row);
+    for (std::size_t column = 0; column < count; ++column)
+        lines = std::max(lines, lineCount(cells.cell(row, column)));
+    return lines;
 }
 
 } // namespace
@@ -472,7 +510,7 @@ void writeSheetXml(const SheetPiece& piece, bool selected, SharedStrings& string
     const CellGrid& cells = sheet.cells;
     XmlBuffer xml;
     writeWorksheetStart(xml, piece, selected);
-    writeColumns(xml, sheet);
+    writeColumns(xml, sheet, fitColumnWidths(piece, kXlsxLimits.maxColumns));
     xml.append("<sheetData>");
 
     const std::size_t columns = cells.columnCount();
@@ -488,19 +526,27 @@ void writeSheetXml(const SheetPiece& piece, bool selected, SharedStrings& string
         const std::size_t rowStart = xml.size();
         char digits[8] = {}; // a sheet has at most 1,048,576 rows: 7 digits
         const std::size_t rowDigits = static_cast<std::size_t>(std::to_chars(digits, digits + 7, r + 1).ptr - digits);
-        char* p = xml.room(32);
+        CellGrid::RowCells stored;
+        const bool inOrder = cells.storedRow(row, stored);
+        const std::size_t lines = rowLines(cells, row, inOrder ? &stored : nullptr);
+        char* p = xml.room(96);
         p = put(p, "<row r=\"");
         p = put(p, std::string_view(digits, rowDigits));
+        if (lines > 1) {
+            // Tall enough for its wrapped lines: readers do not fit a row's height themselves.
+            p = put(p, "\" ht=\"");
+            p = std::to_chars(p, p + 24, rowHeightForLines(lines)).ptr;
+            p = put(p, "\" customHeight=\"1");
+        }
         xml.done(put(p, "\">"));
 
         bool any = false;
         auto writeCell = [&](std::size_t column, std::string_view text) {
             any = true;
             char* c = starts.write(xml.room(kCellMarkup + kMaxEscapedBytes * text.size()), column, digits, rowDigits);
-            xml.done(putCellRest(c, text, textColumns[column], sharing, column));
+            xml.done(putCellRest(c, text, textColumns[column], lines > 1, sharing, column));
         };
-        CellGrid::RowCells stored;
-        if (cells.storedRow(row, stored)) {
+        if (inOrder) {
             std::uint32_t begin = 0;
             for (std::size_t column = 0; column < stored.count; ++column) {
                 const std::uint32_t end = stored.ends[column];

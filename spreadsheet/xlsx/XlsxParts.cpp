@@ -89,28 +89,37 @@ std::string workbookRelationshipsXml(std::size_t sheetCount)
 
 std::string stylesXml()
 {
-    // Cell formats in the order of CellStyle: general, text (built-in format 49 "@"), and the three
-    // date formats.
-    static_assert(kStyleText == 1 && kStyleDate == 2 && kStyleDateTimeMinutes == 3 && kStyleDateTimeSeconds == 4,
+    // Cell formats in the order of CellStyle: general, text (built-in format 49 "@"), the three date
+    // formats, a long whole number (built-in format 1 "0"), a long decimal, and wrapped general and text.
+    static_assert(kStyleText == 1 && kStyleDate == 2 && kStyleDateTimeMinutes == 3 && kStyleDateTimeSeconds == 4 &&
+                      kStyleWholeNumber == 5 && kStyleLongDecimal == 6 && kStyleWrapped == 7 &&
+                      kStyleTextWrapped == 8 && kCellStyleCount == 9,
                   "cellXfs below follow CellStyle");
     return std::string(kXmlDeclaration) +
            "<styleSheet xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
-           "<numFmts count=\"3\">"
+           "<numFmts count=\"4\">"
            "<numFmt numFmtId=\"164\" formatCode=\"yyyy\\-mm\\-dd\"/>"
            "<numFmt numFmtId=\"165\" formatCode=\"yyyy\\-mm\\-dd\\ hh:mm\"/>"
            "<numFmt numFmtId=\"166\" formatCode=\"yyyy\\-mm\\-dd\\ hh:mm:ss\"/>"
+           "<numFmt numFmtId=\"167\" formatCode=\"0.###############\"/>"
            "</numFmts>"
            "<fonts count=\"1\"><font><sz val=\"11\"/><name val=\"Calibri\"/><family val=\"2\"/></font></fonts>"
            "<fills count=\"2\"><fill><patternFill patternType=\"none\"/></fill>"
            "<fill><patternFill patternType=\"gray125\"/></fill></fills>"
            "<borders count=\"1\"><border><left/><right/><top/><bottom/><diagonal/></border></borders>"
            "<cellStyleXfs count=\"1\"><xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\"/></cellStyleXfs>"
-           "<cellXfs count=\"5\">"
+           "<cellXfs count=\"9\">"
            "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\"/>"
            "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
            "<xf numFmtId=\"164\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
            "<xf numFmtId=\"165\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
            "<xf numFmtId=\"166\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+           "<xf numFmtId=\"1\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+           "<xf numFmtId=\"167\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\"/>"
+           "<xf numFmtId=\"0\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyAlignment=\"1\">"
+           "<alignment wrapText=\"1\"/></xf>"
+           "<xf numFmtId=\"49\" fontId=\"0\" fillId=\"0\" borderId=\"0\" xfId=\"0\" applyNumberFormat=\"1\" "
+           "applyAlignment=\"1\"><alignment wrapText=\"1\"/></xf>"
            "</cellXfs>"
            "<cellStyles count=\"1\"><cellStyle name=\"Normal\" xfId=\"0\" builtinId=\"0\"/></cellStyles>"
            "<dxfs count=\"0\"/><tableStyles count=\"0\"/>"

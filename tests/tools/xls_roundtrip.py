@@ -38,7 +38,8 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from xlsx_roundtrip import (DELIMITER_NAMES, as_date, as_number, decode,  # noqa: E402
-                            detect_delimiter, number_shape, parse, shorten, text_cell_problem)
+                            detect_delimiter, must_stay_text, parse, shorten, shown_text,
+                            text_cell_problem)
 
 import xlrd  # noqa: E402
 from xlrd.compdoc import CompDoc  # noqa: E402
@@ -135,13 +136,12 @@ def check_cell(field, found, text_column, expect_text):
     if text_column != (number_format == "@"):
         return "format %r in a %s column" % (number_format, "text" if text_column else "general")
     if cell.ctype == xlrd.XL_CELL_TEXT:
-        if cell.value != field:
+        if cell.value != (field if text_column else shown_text(field)):
             return "string differs"
         return text_cell_problem(field, text_column)
     if text_column:
         return "expected text in this column"
-    shape = number_shape(field)
-    if expect_text and shape and (shape[0] > 15 or shape[1]):
+    if expect_text and must_stay_text(field):
         return "long or zero-padded number must stay text"
     if cell.ctype == xlrd.XL_CELL_NUMBER:
         number = as_number(field)

@@ -30,6 +30,7 @@ import argparse
 import codecs
 import csv
 import datetime
+import decimal
 import io
 import itertools
 import math
@@ -172,12 +173,39 @@ def number_shape(field):
 
 
 def as_number(field):
-    """float value when the field must become a number, else None."""
+    """float value when the field must become a number, else None: up to 15
+    significant digits, or 16 and 17 for a decimal with a fraction (at most 15
+    digits before the point) whose double prints back as the same number."""
     shape = number_shape(field)
-    if shape is None or shape[0] > 15 or shape[1]:
+    if shape is None or shape[0] > 17 or shape[1]:
         return None
-    value = float(field.strip(" \t"))
-    return value if math.isfinite(value) else None
+    text = field.strip(" \t")
+    value = float(text)
+    if not math.isfinite(value):
+        return None
+    if shape[0] > 15:
+        mantissa = NUMBER_RE.fullmatch(text).group(2)
+        whole, _, fraction = mantissa.partition(".")
+        if not fraction or len(whole.lstrip("0")) > 15:
+            return None
+        if decimal.Decimal(repr(value)) != decimal.Decimal(text):
+            return None
+    return value
+
+
+def must_stay_text(field):
+    """True for a field written like a number that must stay text: zero-padded,
+    or too long to be kept as a number."""
+    shape = number_shape(field)
+    return bool(shape) and (shape[1] or (shape[0] > 15 and as_number(field) is None))
+
+
+def shown_text(field):
+    """The text a text cell holds for a field: the text inside ="...", else the
+    field itself."""
+    if re.fullmatch(r'="(?:[^"]|"")+"', field, re.S):
+        return field[2:-1].replace('""', '"')
+    return field
 
 
 def as_date(field):
@@ -230,15 +258,14 @@ def check_field(field, cell, text_column, expect_text):
         if cell.data_type != "s":
             return "stored as %s, expected a plain string" % (
                 "a formula" if cell.data_type == "f" else "type " + cell.data_type)
-        if unescape(value) != field:
+        if unescape(value) != (field if text_column else shown_text(field)):
             return "string differs"
         return text_cell_problem(field, text_column)
     if text_column:
         return "expected text in this column"
     if field.startswith("="):
         return "expected the literal text of a formula"
-    shape = number_shape(field)
-    if expect_text and shape and (shape[0] > 15 or shape[1]):
+    if expect_text and must_stay_text(field):
         return "long or zero-padded number must stay text"
     if isinstance(value, bool):
         return "stored as a boolean"

@@ -10,7 +10,7 @@ Q_DECLARE_METATYPE(spreadsheet::ValueKind)
 namespace spreadsheet {
 char* toString(ValueKind kind)
 {
-    static const char* const names[] = {"Empty", "Number", "Date", "DateTimeMinutes", "DateTimeSeconds", "Text"};
+    static const char* const names[] = {"Empty", "Number", "Date", "DateTimeMinutes", "DateTimeSeconds", "Text", "WrappedText"};
     return qstrdup(names[static_cast<int>(kind)]);
 }
 } // namespace spreadsheet
@@ -22,6 +22,8 @@ class TestValueTyping : public QObject
 private slots:
     void typeField_data();
     void typeField();
+    void unwrapText_data();
+    void unwrapText();
     void dateSerial_data();
     void dateSerial();
 };
@@ -61,13 +63,20 @@ void TestValueTyping::typeField_data()
     row("15 significant with fraction", "12345678901234.5", ValueKind::Number, 12345678901234.5);
     row("leading zeros are not significant", "0.000123456789012345", ValueKind::Number, 0.000123456789012345);
     row("eight digits that look like a date", "20210304", ValueKind::Number, 20210304);
+    row("16 significant fraction that prints back", "0.1234567890123456", ValueKind::Number, 0.1234567890123456);
+    row("printed double of 17 digits", "0.26987858884967864", ValueKind::Number, 0.26987858884967864);
+    row("printed double with an exponent", "2.6987858884967865e-05", ValueKind::Number, 2.6987858884967865e-05);
+    row("negative printed double", "-1.0000000000000002", ValueKind::Number, -1.0000000000000002);
 
     // Fields that would lose what the user sees, or are not plain decimals.
     row("zero padded", "007", ValueKind::Text);
     row("negative zero padded", "-012", ValueKind::Text);
     row("16 digits", "1234567890123456", ValueKind::Text);
     row("16 significant trailing zeros", "1000000000000000", ValueKind::Text);
-    row("16 significant fraction", "0.1234567890123456", ValueKind::Text);
+    row("17 digits that do not print back", "0.12345678901234567", ValueKind::Text);
+    row("17 digits past the point of a 16-digit whole", "1234567890123456.5", ValueKind::Text);
+    row("17 digits with an exponent that do not print back", "2.6987858884967864e-5", ValueKind::Text);
+    row("18 significant fraction", "0.123456789012345678", ValueKind::Text);
     row("18-digit id", "110105199003071234", ValueKind::Text);
     row("thousands separator", "1,234", ValueKind::Text);
     row("suffix", "12abc", ValueKind::Text);
@@ -79,6 +88,12 @@ void TestValueTyping::typeField_data()
     row("nan", "nan", ValueKind::Text);
     row("overflow", "1e400", ValueKind::Text);
     row("formula", "=1+1", ValueKind::Text);
+    row("code kept as text by its writer", "=\"00123\"", ValueKind::WrappedText);
+    row("wrapped text with a doubled quote", "=\"a\"\"b\"", ValueKind::WrappedText);
+    row("nothing inside the quotes", "=\"\"", ValueKind::Text);
+    row("single quote inside", "=\"a\"b\"", ValueKind::Text);
+    row("formula after the quotes", "=\"1\"+1", ValueKind::Text);
+    row("blank before the equals sign", " =\"1\"", ValueKind::Text);
     row("arabic-indic digits", "\xd9\xa1\xd9\xa2\xd9\xa3", ValueKind::Text);
 
     // Dates from 1900 on, with either separator, optionally with a time.
@@ -122,6 +137,24 @@ void TestValueTyping::typeField()
     QCOMPARE(typed.kind, kind);
     if (kind != ValueKind::Text && kind != ValueKind::Empty)
         QCOMPARE(typed.number, value);
+}
+
+void TestValueTyping::unwrapText_data()
+{
+    QTest::addColumn<QByteArray>("field");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("leading zeros") << QByteArray("=\"00123\"") << QByteArray("00123");
+    QTest::newRow("doubled quotes") << QByteArray("=\"say \"\"hi\"\"\"") << QByteArray("say \"hi\"");
+    QTest::newRow("only a quote") << QByteArray("=\"\"\"\"") << QByteArray("\"");
+}
+
+void TestValueTyping::unwrapText()
+{
+    QFETCH(QByteArray, field);
+    QFETCH(QByteArray, text);
+    std::string scratch;
+    const std::string_view got = spreadsheet::unwrapText(std::string_view(field.constData(), field.size()), scratch);
+    QCOMPARE(QByteArray(got.data(), int(got.size())), text);
 }
 
 void TestValueTyping::dateSerial_data()

@@ -223,6 +223,12 @@ void TestDelimitedText::detectDelimiter_data()
     QTest::newRow("tab with a comma in every name") << QByteArray("Smith, John\tJones\nDoe, Jane\tRoe\n") << '\t';
     QTest::newRow("semicolon with decimal commas") << QByteArray("1,5;2,5\n3,7;4,1\n") << ';';
     QTest::newRow("comma splits more records") << QByteArray("name,value\nfoo;bar,1\nbaz;qux,2\n") << ',';
+    // Records of one field fit every delimiter: the few quoted records with several fields decide.
+    QTest::newRow("sparse quoted records")
+        << QByteArray("\"Amount\";\"Amount\";\"Code\"\n\"a\"\n\"322982593298358\";\" 00123 \";\"alpha\"\n\"1\"\n\"b\"\n")
+        << ';';
+    QTest::newRow("sparse tab records with commas in single fields")
+        << QByteArray("x\ty\nHello, world\nsome, more, text\n1\t2\nok\n") << '\t';
     QTest::newRow("single line") << QByteArray("id;name;amount") << ';';
     QTest::newRow("empty") << QByteArray() << ',';
     QTest::newRow("semicolon.csv") << fixtureBytes("semicolon.csv") << ';';

@@ -15,7 +15,8 @@ Q_DECLARE_METATYPE(spreadsheet::TextEncoding)
 namespace spreadsheet {
 char* toString(TextEncoding encoding)
 {
-    static const char* const names[] = {"Utf8", "Utf16LE", "Utf16BE", "Gb18030"};
+    static const char* const names[] = {"Utf8",  "Utf16LE", "Utf16BE",  "Gb18030",     "Utf32LE",
+                                        "Utf32BE", "Big5",  "ShiftJis", "EucKr", "Windows1252", "Latin1"};
     return qstrdup(names[static_cast<int>(encoding)]);
 }
 } // namespace spreadsheet
@@ -152,8 +153,9 @@ void TestTextDecoding::detectsWithoutFixture_data()
         << "id,city\r\n1," + r << 1;
     QTest::newRow("UTF-8 with a stray 0xFF") << QByteArray("名字,城市\n张三,北\xFF京\n") << TextEncoding::Utf8
                                             << QString::fromUtf8("名字,城市\n张三,北") + r + QString::fromUtf8("京\n") << 1;
-    QTest::newRow("UTF-8 with a Latin-1 byte before a letter") << QByteArray("name\ncaf\xE9s\n") << TextEncoding::Utf8
-                                                               << "name\ncaf" + r + "s\n" << 1;
+    // A lone accented letter among ASCII letters is windows-1252 (ISO-8859-1) text, not damaged UTF-8.
+    QTest::newRow("a Latin-1 letter among ASCII letters") << QByteArray("name\ncaf\xE9s\n") << TextEncoding::Windows1252
+                                                          << QString::fromUtf8("name\ncafés\n") << 0;
     QTest::newRow("UTF-8 with a few broken characters")
         << QByteArray("城市,北京,上海,广州,深圳\n\xE4\xB8,天津,\xC3,重庆,成都\n") << TextEncoding::Utf8
         << QString::fromUtf8("城市,北京,上海,广州,深圳\n") + r + QString::fromUtf8(",天津,") + r +
@@ -168,6 +170,57 @@ void TestTextDecoding::detectsWithoutFixture_data()
                                                                << QString::fromUtf8("姓名,城市\r\n梅花,北京\r\n") << 0;
     QTest::newRow("GBK with a broken byte") << gbk("姓名,城市\r\n张三,北京\r\n") + "\xFF\r\n" << TextEncoding::Gb18030
                                             << QString::fromUtf8("姓名,城市\r\n张三,北京\r\n") + r + "\r\n" << 1;
+    QTest::newRow("short GBK name") << gbk("李明") << TextEncoding::Gb18030 << QString::fromUtf8("李明") << 0;
+
+    // UTF-16 whose code units hold the bytes of line ends (U+4E0A is 0A 4E), judged as a whole.
+    const QString lineEndBytes = QString::fromUtf8("id,name\n1,上上上上上\n");
+    QTest::newRow("UTF-16LE without mark, 0A in code units") << utf16le(lineEndBytes) << TextEncoding::Utf16LE
+                                                              << lineEndBytes << 0;
+    QTest::newRow("UTF-16BE without mark, 0A in code units") << utf16be(lineEndBytes) << TextEncoding::Utf16BE
+                                                              << lineEndBytes << 0;
+    const QString memo = QString::fromUtf8("memo\r\n上海分公司上月不上报\r\n尊上,不上\r\n");
+    QTest::newRow("UTF-16LE without mark, 0A and 0D in code units") << utf16le(memo) << TextEncoding::Utf16LE << memo << 0;
+
+    // UTF-32, with and without a mark.
+    auto utf32 = [](const QString& text, bool bigEndian) {
+        QByteArray bytes;
+        for (uint c : text.toUcs4())
+            for (int i = 0; i < 4; ++i)
+                bytes += char(c >> (bigEndian ? 24 - 8 * i : 8 * i));
+        return bytes;
+    };
+    const QString names = QString::fromUtf8("id,name\n1,José 😀\n");
+    QTest::newRow("UTF-32LE without mark") << utf32(names, false) << TextEncoding::Utf32LE << names << 0;
+    QTest::newRow("UTF-32BE with mark") << utf32(QChar(0xFEFF) + names, true) << TextEncoding::Utf32BE << names << 0;
+
+    // Legacy encodings of other regions, told apart by the characters their language uses most.
+    auto encoded = [](const char* codec, const char* utf8) {
+        return QTextCodec::codecForName(codec)->fromUnicode(QString::fromUtf8(utf8));
+    };
+    const char* const traditional = "客戶,地址,電話\n陳大文,臺北市中正區,02-1234\n";
+    const char* const japanese = "氏名,住所\n山田太郎,東京都千代田区\nさとう,おおさか\n";
+    const char* const korean = "이름,주소\n김철수,서울특별시 강남구\n이영희,부산광역시\n";
+    const char* const latin = "name,city\nJosé Müller,Zürich\nFrançois,Besançon\n";
+    QTest::newRow("Big5") << encoded("Big5", traditional) << TextEncoding::Big5 << QString::fromUtf8(traditional) << 0;
+    QTest::newRow("Shift_JIS") << encoded("Shift_JIS", japanese) << TextEncoding::ShiftJis << QString::fromUtf8(japanese) << 0;
+    QTest::newRow("EUC-KR") << encoded("EUC-KR", korean) << TextEncoding::EucKr << QString::fromUtf8(korean) << 0;
+    QTest::newRow("windows-1252") << encoded("windows-1252", latin) << TextEncoding::Windows1252
+                                  << QString::fromUtf8(latin) << 0;
+    QTest::newRow("ISO-8859-1 with a C1 control") << encoded("ISO-8859-1", latin) + "\x81\n" << TextEncoding::Latin1
+                                                  << QString::fromUtf8(latin) + QChar(0x81) + "\n" << 0;
+    QTest::newRow("GBK business text") << gbk("客户,金额\n北京科技有限公司,100\n") << TextEncoding::Gb18030
+                                       << QString::fromUtf8("客户,金额\n北京科技有限公司,100\n") << 0;
+
+    // UTF-8 with many damaged bytes (about 6 %) stays UTF-8 where it still explains the text best.
+    {
+        QByteArray damaged = QString::fromUtf8("城市,北京,上海,广州,深圳,天津,重庆,成都,武汉,南京,西安\n").repeated(4).toUtf8();
+        for (int i = 5; i < damaged.size(); i += 17)
+            damaged[i] = char(0xFF);
+        std::string text = damaged.toStdString();
+        const int replaced = int(spreadsheet::decodeToUtf8(text, TextEncoding::Utf8));
+        QTest::newRow("UTF-8 with 6 % damaged bytes") << damaged << TextEncoding::Utf8
+                                                      << QString::fromUtf8(text.data(), int(text.size())) << replaced;
+    }
     QTest::newRow("empty") << QByteArray() << TextEncoding::Utf8 << QString() << 0;
 }
 

@@ -72,6 +72,7 @@ class TestXlsWriter : public QObject
     void refusesOverLimits_data();
     void refusesOverLimits();
     void readsInLibreOffice();
+    void showsValuesWhole();
 };
 
 void TestXlsWriter::roundTripsFixture_data()
@@ -200,6 +201,50 @@ void TestXlsWriter::readsInLibreOffice()
     QVERIFY2(QFileInfo::exists(shown), office.readAll().constData());
     const PythonRun check = checkXlsRoundTrip(source, QString(), {QStringLiteral("--shown"), shown});
     QVERIFY2(check.ok(), check.report().constData());
+}
+
+// What a person sees: a long number with every digit, columns wide enough for dates, date-times and IDs,
+// wrapped text in a row tall enough, the values unchanged.
+void TestXlsWriter::showsValuesWhole()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString source = dir.filePath(QStringLiteral("orders.csv"));
+    writeFile(source, "order,created,updated,id,memo,n\n"
+                      "6901234567892,2021-03-04,2021-03-04 12:30:00,110105199003071234,\"first\nsecond\",7\n");
+    const QString output = dir.filePath(QStringLiteral("orders.xls"));
+    const Status saved = convert(source, output);
+    QVERIFY2(saved.ok(), saved.message().c_str());
+
+    const PythonRun read = inspectWorkbook(R"py(
+import sys, xlrd
+book = xlrd.open_workbook(sys.argv[1], formatting_info=True)
+sheet = book.sheet_by_index(0)
+for column in range(sheet.ncols):
+    cell = sheet.cell(1, column)
+    xf = book.xf_list[cell.xf_index]
+    info = sheet.colinfo_map.get(column)
+    width = (info.width if info else sheet.defcolwidth * 256) / 256
+    if cell.ctype == xlrd.XL_CELL_DATE:
+        shown = 10 if cell.value == int(cell.value) else 19
+    else:
+        shown = max(len(line) for line in str(cell.value).split("\n"))
+    print(column, repr(cell.value), book.format_map[xf.format_key].format_str.replace("\\", ""),
+          xf.alignment.text_wrapped, width >= shown)
+print("row 1 height", sheet.rowinfo_map[1].height / 20)
+)py",
+                                           {output});
+    QVERIFY2(read.ok(), read.report().constData());
+    const QStringList expected{
+        QStringLiteral("0 6901234567892.0 0 0 True"),
+        QStringLiteral("1 44259.0 yyyy-mm-dd 0 True"),
+        QStringLiteral("2 44259.520833333336 yyyy-mm-dd hh:mm:ss 0 True"),
+        QStringLiteral("3 '110105199003071234' General 0 True"),
+        QStringLiteral("4 'first\\nsecond' General 1 True"),
+        QStringLiteral("5 7.0 General 0 True"),
+        QStringLiteral("row 1 height 30.0"),
+    };
+    QCOMPARE(QString::fromUtf8(read.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
 }
 
 QTEST_GUILESS_MAIN(TestXlsWriter)

@@ -121,7 +121,7 @@ void TestSheetXml::writesSheetData_data()
     QTest::newRow("plain numbers copied as written")
         << QStringList{"-12.50|0.000123|123456789012345|-0"} << -1
         << QByteArray(R"(<row r="1"><c r="A1"><v>-12.50</v></c><c r="B1"><v>0.000123</v></c>)"
-                      R"(<c r="C1"><v>123456789012345</v></c><c r="D1"><v>-0</v></c></row>)");
+                      R"(<c r="C1" s="5"><v>123456789012345</v></c><c r="D1"><v>-0</v></c></row>)");
     QTest::newRow("other numbers written as their value")
         << QStringList{"+5|.5|1e3| 42 |5."} << -1
         << QByteArray(R"(<row r="1"><c r="A1"><v>5</v></c><c r="B1"><v>0.5</v></c><c r="C1"><v>1000</v></c>)"
@@ -134,6 +134,24 @@ void TestSheetXml::writesSheetData_data()
         << QStringList{"2021/3/4 12:30|2021-03-04 12:30:15"} << -1
         << QByteArray(R"(<row r="1"><c r="A1" s="3"><v>44259.520833333336</v></c>)"
                       R"(<c r="B1" s="4"><v>44259.521006944444</v></c></row>)");
+    QTest::newRow("long numbers show every digit, 11 characters stay General")
+        << QStringList{"12345678901|-123456789012|1234567890123|0.123456789|-1.23456789012| 1234567890123 |1.5e+20"}
+        << -1
+        << QByteArray(R"(<row r="1"><c r="A1"><v>12345678901</v></c><c r="B1" s="5"><v>-123456789012</v></c>)"
+                      R"(<c r="C1" s="5"><v>1234567890123</v></c><c r="D1"><v>0.123456789</v></c>)"
+                      R"(<c r="E1" s="6"><v>-1.23456789012</v></c><c r="F1" s="5"><v>1234567890123</v></c>)"
+                      R"(<c r="G1"><v>1.5e+20</v></c></row>)");
+    QTest::newRow("a printed double of 17 digits is a number")
+        << QStringList{"0.26987858884967864|0.12345678901234567"} << -1
+        << QByteArray(R"(<row r="1"><c r="A1" s="6"><v>0.26987858884967864</v></c><c r="B1" t="s"><v>0</v></c></row>)");
+    QTest::newRow("=\"...\" is the text inside, other = text stays")
+        << QStringList{R"(="00123"|="a""b"|=""|="1"+1|=SUM(A1))"} << -1
+        << QByteArray(R"(<row r="1"><c r="A1" t="s"><v>0</v></c><c r="B1" t="s"><v>1</v></c>)"
+                      R"(<c r="C1" t="s"><v>2</v></c><c r="D1" t="s"><v>3</v></c><c r="E1" t="s"><v>4</v></c></row>)");
+    QTest::newRow("text with a line break wraps in a row tall enough")
+        << QStringList{"a\nb\nc|x\ny", "y"} << 1
+        << QByteArray(R"(<row r="1" ht="45" customHeight="1"><c r="A1" s="7" t="s"><v>0</v></c>)"
+                      R"(<c r="B1" s="8" t="s"><v>1</v></c></row><row r="2"><c r="A2" t="s"><v>2</v></c></row>)");
     QTest::newRow("text column keeps numbers as text")
         << QStringList{"42|42"} << 0
         << QByteArray(R"(<row r="1"><c r="A1" s="1" t="s"><v>0</v></c><c r="B1"><v>42</v></c></row>)");

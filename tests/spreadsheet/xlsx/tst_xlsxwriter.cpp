@@ -53,6 +53,7 @@ private slots:
     void refusesOtherFormats_data();
     void refusesOtherFormats();
     void keepsTextColumnsAsText();
+    void showsValuesWhole();
 };
 
 void TestXlsxWriter::roundTripsFixture_data()
@@ -335,5 +336,52 @@ print("column A", ws.column_dimensions["A"].number_format)
     };
     QCOMPARE(QString::fromUtf8(read.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
 }
+// What a person sees: long numbers with every digit, columns wide enough for dates and IDs, wrapped text in
+// rows tall enough, the values unchanged.
+void TestXlsxWriter::showsValuesWhole()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString output = dir.filePath(QStringLiteral("orders.xlsx"));
+
+    Workbook workbook;
+    workbook.sheets.emplace_back();
+    spreadsheet::Sheet& sheet = workbook.sheets.back();
+    sheet.name = "Orders";
+    const char* const header[] = {"order", "created", "updated", "id", "memo", "n"};
+    const char* const values[] = {"6901234567892", "2021-03-04", "2021-03-04 12:30:00", "110105199003071234",
+                                  "first\nsecond", "7"};
+    for (std::size_t column = 0; column < std::size(values); ++column) {
+        sheet.cells.setCell(0, column, header[column]);
+        sheet.cells.setCell(1, column, values[column]);
+    }
+    const Status saved = spreadsheet::saveXlsx(workbook, output.toStdString());
+    QVERIFY2(saved.ok(), messageOf(saved));
+
+    const PythonRun read = inspectWorkbook(R"py(
+import openpyxl, sys
+ws = openpyxl.load_workbook(sys.argv[1])["Orders"]
+for c in ws[2]:
+    width = ws.column_dimensions[c.column_letter].width
+    shown = 10 if c.number_format.endswith("dd") else 19 if c.data_type == "d" else \
+        max(len(line) for line in str(c.value).split("\n"))
+    print(c.coordinate, repr(c.value), c.number_format.replace("\\", ""), c.alignment.wrap_text or False,
+          width >= shown and width >= len(str(ws.cell(1, c.column).value)))
+print("row 2 height", ws.row_dimensions[2].height)
+)py",
+                                           {output});
+    QVERIFY2(read.ok(), read.report().constData());
+    const QStringList expected{
+        QStringLiteral("A2 6901234567892 0 False True"),
+        QStringLiteral("B2 datetime.datetime(2021, 3, 4, 0, 0) yyyy-mm-dd False True"),
+        QStringLiteral("C2 datetime.datetime(2021, 3, 4, 12, 30) yyyy-mm-dd hh:mm:ss False True"),
+        QStringLiteral("D2 '110105199003071234' General False True"),
+        QStringLiteral("E2 'first\\nsecond' General True True"),
+        QStringLiteral("F2 7 General False True"),
+        QStringLiteral("row 2 height 30.0"),
+    };
+    QCOMPARE(QString::fromUtf8(read.output).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+}
+
 QTEST_GUILESS_MAIN(TestXlsxWriter)
 #include "tst_xlsxwriter.moc"
