@@ -30,7 +30,8 @@ struct Sink
     long long room;
 };
 
-// A short count makes libcurl end the transfer with an error: the body outgrew its limit, or the disk is full.
+// A short count makes libcurl end the transfer with an error: the body outgrew its limit, or the disk is
+// full.
 std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* sink)
 {
     auto* to = static_cast<Sink*>(sink);

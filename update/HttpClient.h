@@ -28,8 +28,8 @@ struct HttpExchangeOptions
 
 /// Posts `body` (form-encoded text, sent as it is) to `path` on `host` and appends the reply to `response`.
 /// The reply counts as accepted only when its status line says 200. Then `response` is emptied and
-/// receives the body, read until the reply's Content-Length, the peer's close or the time limit; each received piece is cut at its
-/// first NUL byte, as the body is text. Returns an HttpResult.
+/// receives the body, read until the reply's Content-Length, the peer's close or the time limit; each
+/// received piece is cut at its first NUL byte, as the body is text. Returns an HttpResult.
 int sendPostRequest(const char* host, const char* path, const char* body, std::string& response,
                     const HttpExchangeOptions& options = {});
 

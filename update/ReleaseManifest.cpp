@@ -14,7 +14,7 @@ namespace {
 
 constexpr char kFirstLine[] = "Quillmark release\n";
 constexpr char kSignatureKey[] = "signature=";
-constexpr std::size_t kPieceBytes = 1 << 20;
+constexpr std::size_t kPieceBytes = 64 * 1024;
 constexpr std::size_t kMaxVersionNumbers = 8;
 constexpr std::size_t kMaxNumberDigits = 9; // fits an int, and compares as a number
 constexpr std::size_t kMaxVersionLength = kMaxVersionNumbers * (kMaxNumberDigits + 1);
@@ -24,7 +24,10 @@ struct FileCloser
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c)
+{
+    return c >= '0' && c <= '9';
+}
 
 bool isLowerHex(std::string_view text, std::size_t length)
 {
@@ -86,11 +89,12 @@ int compareVersions(std::string_view a, std::string_view b)
 
 std::string signedManifest(const Manifest& manifest, const SecretKey& secretKey)
 {
-    if (!isVersion(manifest.version) || manifest.archiveBytes <= 0 || !isLowerHex(manifest.archiveSha512, 128))
+    if (!isVersion(manifest.version) || manifest.archiveBytes <= 0 ||
+        !isLowerHex(manifest.archiveSha512, 128))
         return {};
-    const std::string body = std::string(kFirstLine) + "version=" + manifest.version + "\narchive-bytes=" +
-                             std::to_string(manifest.archiveBytes) + "\narchive-sha512=" + manifest.archiveSha512 +
-                             "\n";
+    const std::string body = std::string(kFirstLine) + "version=" + manifest.version +
+                             "\narchive-bytes=" + std::to_string(manifest.archiveBytes) +
+                             "\narchive-sha512=" + manifest.archiveSha512 + "\n";
     const std::string signature = sign(body, secretKey);
     if (signature.size() != kSignatureBytes)
         return {};
@@ -119,8 +123,8 @@ bool readSignedManifest(std::string_view text, const std::vector<PublicKey>& key
     std::size_t length = 0;
     const char* end = nullptr;
     if (signatureHex.size() != 2 * kSignatureBytes || sodium_init() < 0 ||
-        sodium_hex2bin(reinterpret_cast<unsigned char*>(signature.data()), signature.size(), signatureHex.data(),
-                       signatureHex.size(), nullptr, &length, &end) != 0 ||
+        sodium_hex2bin(reinterpret_cast<unsigned char*>(signature.data()), signature.size(),
+                       signatureHex.data(), signatureHex.size(), nullptr, &length, &end) != 0 ||
         length != kSignatureBytes || end != signatureHex.data() + signatureHex.size())
         return false;
     if (!signatureValid(body, signature, keys))
@@ -135,7 +139,8 @@ bool readSignedManifest(std::string_view text, const std::vector<PublicKey>& key
         lines.remove_prefix(lineEnd + 1);
         const std::size_t equals = line.find('=');
         const std::string_view name = line.substr(0, equals);
-        const std::string_view value = equals == std::string_view::npos ? std::string_view() : line.substr(equals + 1);
+        const std::string_view value =
+            equals == std::string_view::npos ? std::string_view() : line.substr(equals + 1);
         if (name == "version") {
             if (haveVersion || !isVersion(value))
                 return false;
@@ -206,7 +211,8 @@ bool versionOfExecutable(const std::string& path, std::string& version, std::str
         got = std::fread(piece.data(), 1, piece.size(), file.get());
         last = got < piece.size();
         window.append(piece.data(), got);
-        for (std::size_t at = window.find(marker); at != std::string::npos; at = window.find(marker, at + 1)) {
+        for (std::size_t at = window.find(marker); at != std::string::npos;
+             at = window.find(marker, at + 1)) {
             const std::size_t start = at + marker.size();
             const std::size_t nul = window.find('\0', start);
             if (nul == std::string::npos || nul - start > kMaxVersionLength)

@@ -26,9 +26,9 @@ constexpr std::size_t kManifestMaxBytes = 4096;
 
 struct Manifest
 {
-    std::string version;          // digits and dots, as isVersion() takes them
-    long long archiveBytes = 0;   // the archive's size
-    std::string archiveSha512;    // its SHA-512, 128 lowercase hex digits
+    std::string version;        // digits and dots, as isVersion() takes them
+    long long archiveBytes = 0; // the archive's size
+    std::string archiveSha512;  // its SHA-512, 128 lowercase hex digits
 };
 
 /// Whether `text` is a version: one to eight numbers of one to nine digits, separated by dots ("7.10").

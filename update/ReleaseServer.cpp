@@ -134,7 +134,8 @@ QString moveIntoPlace(const QString& temporary, const QString& target)
 bool writeNewFile(const QString& path, const QByteArray& bytes)
 {
     QFile file(path);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() && file.flush())
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+        file.flush())
         return true;
     file.remove();
     return false;
@@ -152,8 +153,8 @@ QString ReleaseServer::keygen(const QString& secretKeyPath, QString& publicKeyHe
     return {};
 }
 
-QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& files, const QString& secretKeyPath,
-                               const QString& version)
+QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& files,
+                               const QString& secretKeyPath, const QString& version)
 {
     release::SecretKey secretKey;
     const std::string keyError =
@@ -175,7 +176,8 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
     manifest.version = version.toStdString();
     if (manifest.version.empty()) {
         std::string error;
-        if (!release::versionOfExecutable(QFile::encodeName(executablePath).toStdString(), manifest.version, error))
+        if (!release::versionOfExecutable(QFile::encodeName(executablePath).toStdString(), manifest.version,
+                                          error))
             return QString::fromLocal8Bit(error.c_str());
     } else if (!release::isVersion(manifest.version)) {
         return QStringLiteral("not a version (numbers separated by dots, such as 7.1): %1").arg(version);
@@ -189,7 +191,8 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
         return QStringLiteral("cannot write %1").arg(temporary);
     }
     const std::string packedPath = QFile::encodeName(temporary).toStdString();
-    if (!release::fileSha512(packedPath, platform::kDownloadMaxBytes, manifest.archiveBytes, manifest.archiveSha512)) {
+    if (!release::fileSha512(packedPath, platform::kDownloadMaxBytes, manifest.archiveBytes,
+                             manifest.archiveSha512)) {
         QFile::remove(temporary);
         return QStringLiteral("%1 cannot be read, or is larger than the program downloads (%2 bytes)")
             .arg(temporary)
@@ -218,8 +221,9 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
 
     // Clients fetch the files at any moment. One that fetches them across the renames gets a set that does
     // not verify, and installs nothing until its next run.
-    for (const auto& [from, to] : {std::pair{temporarySignature, signatureFile}, std::pair{temporaryManifest, manifestFile},
-                                   std::pair{temporary, archive}}) {
+    for (const auto& [from, to] :
+         {std::pair{temporarySignature, signatureFile}, std::pair{temporaryManifest, manifestFile},
+          std::pair{temporary, archive}}) {
         if (QString error = moveIntoPlace(from, to); !error.isEmpty()) {
             QFile::remove(temporary);
             QFile::remove(temporaryManifest);

@@ -47,8 +47,8 @@ class ReleaseServer : public QObject
     /// description naming `version` (when empty: the version the executable records). All are written
     /// under temporary names and renamed into place, the archive last. An empty text on success, else what
     /// went wrong; nothing changes in the folder when the key cannot be read or the version is unknown.
-    static QString publish(const QString& releaseFolder, const QStringList& files, const QString& secretKeyPath,
-                           const QString& version = QString());
+    static QString publish(const QString& releaseFolder, const QStringList& files,
+                           const QString& secretKeyPath, const QString& version = QString());
     /// Makes a new key pair: the secret key in a new file `secretKeyPath` that only its owner may read, the
     /// public key beside it (release::publicKeyPath()) and in `publicKeyHex`. Empty text on success.
     static QString keygen(const QString& secretKeyPath, QString& publicKeyHex);

@@ -101,7 +101,8 @@ UpdateOutcome ThreadPost::runUpdate()
 
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
     release::Manifest manifest;
-    if (const UpdateOutcome described = fetchManifest(*server, now, manifest); described != UpdateOutcome::Updated)
+    if (const UpdateOutcome described = fetchManifest(*server, now, manifest);
+        described != UpdateOutcome::Updated)
         return described;
     const std::string address = downloadAddress(server->downloadPrefix, now);
     if (platform::downloadUrlToFile(address.c_str(), setup_.archivePath.c_str(), setup_.downloadLimits) !=
@@ -120,7 +121,8 @@ UpdateOutcome ThreadPost::runUpdate()
 // The release's signed description, before its archive: one that no release key signed, or that names a
 // version not newer than this program's, ends the run before the archive is fetched. A replayed older
 // release, once properly signed, is thus never installed. Updated when the archive may be fetched.
-UpdateOutcome ThreadPost::fetchManifest(const UpdateServer& server, std::int64_t now, release::Manifest& manifest)
+UpdateOutcome ThreadPost::fetchManifest(const UpdateServer& server, std::int64_t now,
+                                        release::Manifest& manifest)
 {
     const std::string path = setup_.archivePath + ".release";
     const std::string address = manifestAddress(server.downloadPrefix, now);
@@ -131,11 +133,13 @@ UpdateOutcome ThreadPost::fetchManifest(const UpdateServer& server, std::int64_t
     if (platform::downloadUrlToFile(address.c_str(), path.c_str(), limits) != 0)
         return UpdateOutcome::SignatureRefused;
     QFile file(QFile::decodeName(path.c_str()));
-    const QByteArray text = file.open(QIODevice::ReadOnly) ? file.read(release::kManifestMaxBytes + 1) : QByteArray();
+    const QByteArray text =
+        file.open(QIODevice::ReadOnly) ? file.read(release::kManifestMaxBytes + 1) : QByteArray();
     file.close();
     std::remove(path.c_str());
-    if (!release::readSignedManifest(std::string_view(text.constData(), static_cast<std::size_t>(text.size())),
-                                     setup_.releaseKeys, manifest))
+    if (!release::readSignedManifest(
+            std::string_view(text.constData(), static_cast<std::size_t>(text.size())), setup_.releaseKeys,
+            manifest))
         return UpdateOutcome::SignatureRefused;
     if (!release::isVersion(setup_.programVersion) ||
         release::compareVersions(manifest.version, setup_.programVersion) <= 0)

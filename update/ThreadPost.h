@@ -3,8 +3,8 @@
 #include "platform/UrlDownload.h"
 #include "update/ReleaseManifest.h"
 #include "update/ReleaseSignature.h"
-#include "update/UpdateSteps.h"
 #include "update/UpdateServers.h"
+#include "update/UpdateSteps.h"
 
 #include <QObject>
 #include <QString>
@@ -27,7 +27,7 @@ struct UpdateSetup
     std::string archivePath;             // where the release archive is downloaded to
     std::array<UpdateServer, 2> servers; // the primary server, then the backup
     std::vector<release::PublicKey> releaseKeys; // a release is installed only when one of them signed it
-    std::string programVersion;          // a release is installed only when its version is newer
+    std::string programVersion;          // a release is installed only when it is newer
     int roundPauseMs = 511;              // pause before each attempt to reach a server
     int maxRounds = 0;                   // attempts before giving up; 0: keep trying while the program runs
     int requestTimeoutMs = 15000;        // for each version request
@@ -48,7 +48,8 @@ enum class UpdateOutcome
     NotNewer,         // the signed description names a version not newer than this one: no archive fetched
     Updated,          // the executable was replaced and Signal_UpdateSuccess() emitted
     NotReplaced,      // the unpacking left no executable: the old one is back in place, the archive stays
-    ArchiveRefused,   // the archive was unreadable, would unpack outside the folder or past the limits: deleted
+    ArchiveRefused,   // the archive was unreadable, or would unpack outside the folder or past the
+                      // limits: deleted
     SignatureRefused, // no description that a release key signed (none fetched, or another key's), or an
                       // archive other than the one it describes: deleted
     DigestMismatch,   // the archive's executable is missing or is not the announced release: deleted

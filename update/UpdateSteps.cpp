@@ -142,7 +142,8 @@ ReleaseVerdict judgeRelease(const std::string& archivePath, const release::Manif
 {
     long long bytes = 0;
     std::string sha512;
-    if (manifest.archiveBytes <= 0 || !release::fileSha512(archivePath, manifest.archiveBytes, bytes, sha512) ||
+    if (manifest.archiveBytes <= 0 ||
+        !release::fileSha512(archivePath, manifest.archiveBytes, bytes, sha512) ||
         bytes != manifest.archiveBytes || sha512 != manifest.archiveSha512)
         return ReleaseVerdict::BadSignature;
     const QString archive = QFile::decodeName(archivePath.c_str());

@@ -172,8 +172,10 @@ class TestSettingsFile : public QObject
         QTest::newRow("key written twice") << "k=n\r\nk=y\r\n" << "n";
         QTest::newRow("value of 1023 bytes") << "k=" + QString(1023, 'v') + "\r\n" << QString(1023, 'v');
         QTest::newRow("value of 1024 bytes cut") << "k=" + QString(1024, 'v') + "\r\n" << QString(1023, 'v');
-        QTest::newRow("line feeds only") << "j=1\nk=D:\\b\\\nm=2\n" << "D:\\b\\";
-        QTest::newRow("carriage returns only") << "j=1\rk=y\rm=2\r" << "y";
+        QTest::newRow("line feeds only") << "j=1\nk=D:\\b\\\nm=2\n"
+                                         << "D:\\b\\";
+        QTest::newRow("carriage returns only") << "j=1\rk=y\rm=2\r"
+                                               << "y";
     }
     void settingValue()
     {
@@ -230,7 +232,8 @@ class TestSettingsFile : public QObject
         QTest::newRow("line feeds only") << B("a=1\nk=old\nb=2\n") << B("new") << 0 << B("a=1\nk=new\nb=2\n");
         QTest::newRow("carriage returns only") << B("k=old\rb=2\r") << B("n") << 0 << B("k=n\rb=2\r");
         QTest::newRow("mixed line ends") << B("a=1\r\nk=x\rb=2\n") << B("y") << 0 << B("a=1\r\nk=y\rb=2\n");
-        QTest::newRow("appended after a bare carriage return") << B("a=1\r") << B("2") << 0 << B("a=1\rk=2\r\n");
+        QTest::newRow("appended after a bare carriage return")
+            << B("a=1\r") << B("2") << 0 << B("a=1\rk=2\r\n");
     }
     void setSettingValue()
     {

@@ -189,10 +189,11 @@ class CannedHttpServer
             return;
         }
         const QByteArray reply =
-            body.startsWith("HTTP/") ? body
-                                     : (found == bodies_.constEnd() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
-                                           QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size()) +
-                                           "\r\nConnection: close\r\n\r\n" + body;
+            body.startsWith("HTTP/")
+                ? body
+                : (found == bodies_.constEnd() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
+                      QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body;
         for (qsizetype sent = 0; sent < reply.size();) {
             const ssize_t count = send(peer, reply.constData() + sent, static_cast<size_t>(reply.size() - sent),
                                        MSG_NOSIGNAL);

@@ -133,7 +133,8 @@ class TestSelfUpdate : public QObject
 
     // Writes `entries` as the release archive of `folder` and its description of `version` as `signer`
     // makes it.
-    void writeRelease(const QString& folder, const Entries& entries, Signer signer, const QByteArray& version) const
+    void writeRelease(const QString& folder, const Entries& entries, Signer signer,
+                      const QByteArray& version) const
     {
         const QString archive = QDir(folder).filePath(QStringLiteral("Quillmark.zip"));
         QVERIFY(writeArchive(archive, entries));
@@ -145,11 +146,13 @@ class TestSelfUpdate : public QObject
         release::Manifest manifest;
         manifest.version = version.toStdString();
         manifest.archiveBytes = described.size();
-        manifest.archiveSha512 = QCryptographicHash::hash(described, QCryptographicHash::Sha512).toHex().toStdString();
+        manifest.archiveSha512 =
+            QCryptographicHash::hash(described, QCryptographicHash::Sha512).toHex().toStdString();
         const std::string text =
             release::signedManifest(manifest, signer == Signer::OtherKey ? *otherSecret_ : *releaseSecret_);
         QVERIFY(!text.empty());
-        QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("Quillmark.release")), QByteArray::fromStdString(text)));
+        QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("Quillmark.release")),
+                          QByteArray::fromStdString(text)));
     }
 
     // A program folder holding the executable `startName` ("old build"), a leftover old copy and the
@@ -336,12 +339,13 @@ class TestSelfUpdate : public QObject
         QTest::newRow("announced digest is this executable's")
             << exe << Entries{{exe, kOldBuild}} << S::ReleaseKey << v << none << whole << true << O::UpToDate
             << untouched;
-        QTest::newRow("newer release") << exe << release << S::ReleaseKey << v << none << whole << true
-                                       << O::Updated << updated;
+        QTest::newRow("newer release")
+            << exe << release << S::ReleaseKey << v << none << whole << true << O::Updated << updated;
         QTest::newRow("only the backup server answers")
             << exe << release << S::ReleaseKey << v << none << whole << false << O::Updated << updated;
         QTest::newRow("started under another name")
-            << QStringLiteral("convert") << release << S::ReleaseKey << v << none << whole << true << O::Updated
+            << QStringLiteral("convert") << release << S::ReleaseKey << v << none << whole << true
+            << O::Updated
             << QStringList{"Quillmark.qmk=" + QString::fromUtf8(kSettings), "convert=new build",
                            "convert_old=old build", "notes.txt=notes"};
         QTest::newRow("release with a settings file keeps the user's")
@@ -349,15 +353,15 @@ class TestSelfUpdate : public QObject
             << S::ReleaseKey << v << none << whole << true << O::Updated
             << QStringList{"Quillmark=new build", settings, "Quillmark_old=old build"};
 
-        QTest::newRow("signed with another key")
-            << exe << release << S::OtherKey << v << none << whole << true << O::SignatureRefused << untouched;
+        QTest::newRow("signed with another key") << exe << release << S::OtherKey << v << none << whole
+                                                 << true << O::SignatureRefused << untouched;
         QTest::newRow("unsigned release")
             << exe << release << S::None << v << none << whole << true << O::SignatureRefused << untouched;
-        QTest::newRow("description of other bytes")
-            << exe << release << S::OtherBytes << v << none << whole << true << O::SignatureRefused << untouched;
-        QTest::newRow("archive truncated on the way") << exe << release << S::ReleaseKey << v << newDigest
-                                                      << Served::HalfArchive << true << O::SignatureRefused
-                                                      << untouched;
+        QTest::newRow("description of other bytes") << exe << release << S::OtherBytes << v << none << whole
+                                                    << true << O::SignatureRefused << untouched;
+        QTest::newRow("archive truncated on the way")
+            << exe << release << S::ReleaseKey << v << newDigest << Served::HalfArchive << true
+            << O::SignatureRefused << untouched;
         QTest::newRow("executable is not the announced one")
             << exe << release << S::ReleaseKey << v
             << QByteArray("{\"Quillmark\":\"" + digestOf("newer build") + "\"}") << whole << true
@@ -372,8 +376,8 @@ class TestSelfUpdate : public QObject
         // The attacks of a hostile server: a replay of an older signed release, this very executable
         // announced in capitals, bodies without end, an archive that expands past the limits, an error
         // status whose headers hold "200".
-        QTest::newRow("replay of an older release") << exe << release << S::ReleaseKey << QByteArray("6.9") << none
-                                                    << whole << true << O::NotNewer << untouched;
+        QTest::newRow("replay of an older release") << exe << release << S::ReleaseKey << QByteArray("6.9")
+                                                    << none << whole << true << O::NotNewer << untouched;
         QTest::newRow("same version again") << exe << release << S::ReleaseKey << kProgramVersion << none
                                             << whole << true << O::NotNewer << untouched;
         QTest::newRow("this executable's digest in capitals")
@@ -382,9 +386,9 @@ class TestSelfUpdate : public QObject
             << O::UpToDate << untouched;
         QTest::newRow("endless archive") << exe << release << S::ReleaseKey << v << newDigest
                                          << Served::EndlessArchive << true << O::DownloadFailed << untouched;
-        QTest::newRow("endless description") << exe << release << S::ReleaseKey << v << newDigest
-                                             << Served::EndlessDescription << true << O::SignatureRefused
-                                             << untouched;
+        QTest::newRow("endless description")
+            << exe << release << S::ReleaseKey << v << newDigest << Served::EndlessDescription << true
+            << O::SignatureRefused << untouched;
         QTest::newRow("signed archive that expands past the limit")
             << exe << Entries{{exe, kNewBuild}, {QStringLiteral("zeros"), QByteArray(2 * 1024 * 1024, '\0')}}
             << S::ReleaseKey << v << none << whole << true << O::ArchiveRefused << untouched;
@@ -392,7 +396,8 @@ class TestSelfUpdate : public QObject
         for (int i = 0; i < 20; ++i)
             crowded.append({QStringLiteral("entry%1").arg(i), "x"});
         QTest::newRow("signed archive with too many entries")
-            << exe << crowded << S::ReleaseKey << v << none << whole << true << O::ArchiveRefused << untouched;
+            << exe << crowded << S::ReleaseKey << v << none << whole << true << O::ArchiveRefused
+            << untouched;
         QTest::newRow("error status with 200 in a header")
             << exe << release << S::ReleaseKey << v
             << "HTTP/1.0 404 Not Found\r\nX-Served-By: node-200\r\nContent-Length: 2000\r\n\r\n" + newDigest
@@ -403,11 +408,11 @@ class TestSelfUpdate : public QObject
         QTest::newRow("release without the executable")
             << exe << Entries{{QStringLiteral("notes.txt"), "notes"}} << S::ReleaseKey << v << none << whole
             << true << O::NoRelease << untouched;
-        QTest::newRow("no release published") << exe << Entries{} << S::None << v << none << whole << true
-                                              << O::NoRelease << untouched;
-        QTest::newRow("reply without a digest") << exe << release << S::ReleaseKey << v
-                                                << QByteArray("{\"Quillmark\":}") << whole << true
-                                                << O::NoRelease << untouched;
+        QTest::newRow("no release published")
+            << exe << Entries{} << S::None << v << none << whole << true << O::NoRelease << untouched;
+        QTest::newRow("reply without a digest")
+            << exe << release << S::ReleaseKey << v << QByteArray("{\"Quillmark\":}") << whole << true
+            << O::NoRelease << untouched;
         QTest::newRow("download fails") << exe << Entries{{exe, kNewBuild}} << S::ReleaseKey << v << newDigest
                                         << Served::NoArchive << true << O::DownloadFailed << untouched;
     }
@@ -436,13 +441,15 @@ class TestSelfUpdate : public QObject
             QMap<QByteArray, QByteArray> bodies{{"/version", reply}};
             const QByteArray archive = readAll(releaseFolder + QStringLiteral("/Quillmark.zip"));
             if (!archive.isEmpty() && served != Served::NoArchive)
-                bodies.insert("/Quillmark.zip", served == Served::HalfArchive      ? archive.left(archive.size() / 2)
+                bodies.insert("/Quillmark.zip", served == Served::HalfArchive
+                                                    ? archive.left(archive.size() / 2)
                                                 : served == Served::EndlessArchive ? kEndless
                                                                                    : archive);
             if (QFile::exists(releaseFolder + QStringLiteral("/Quillmark.release")))
-                bodies.insert("/Quillmark.release", served == Served::EndlessDescription
-                                                        ? kEndless
-                                                        : readAll(releaseFolder + QStringLiteral("/Quillmark.release")));
+                bodies.insert("/Quillmark.release",
+                              served == Served::EndlessDescription
+                                  ? kEndless
+                                  : readAll(releaseFolder + QStringLiteral("/Quillmark.release")));
             cannedServer = std::make_unique<CannedHttpServer>(bodies);
             port = cannedServer->port();
         }
@@ -524,13 +531,15 @@ class TestSelfUpdate : public QObject
         QCOMPARE(releaseFolder.entryList(QDir::Files),
                  (QStringList{"Quillmark.release", "Quillmark.zip", "Quillmark.zip.sig"}));
         release::Manifest manifest;
-        QVERIFY(release::readSignedManifest(readAll(releaseFolder.filePath(QStringLiteral("Quillmark.release"))).toStdString(),
-                                            {releaseKey_}, manifest));
+        QVERIFY(release::readSignedManifest(
+            readAll(releaseFolder.filePath(QStringLiteral("Quillmark.release"))).toStdString(), {releaseKey_},
+            manifest));
         QCOMPARE(manifest.version, std::string("7.2"));
         const QByteArray archive = readAll(releaseFolder.filePath(QStringLiteral("Quillmark.zip")));
-        QVERIFY(release::signatureValid(archive.toStdString(),
-                                        readAll(releaseFolder.filePath(QStringLiteral("Quillmark.zip.sig"))).toStdString(),
-                                        {releaseKey_}));
+        QVERIFY(release::signatureValid(
+            archive.toStdString(),
+            readAll(releaseFolder.filePath(QStringLiteral("Quillmark.zip.sig"))).toStdString(),
+            {releaseKey_}));
 
         ReleaseServerProcess server(releaseFolder.path());
         QVERIFY(server.port() != 0);
@@ -561,7 +570,8 @@ class TestSelfUpdate : public QObject
         publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
                       QStringList{QStringLiteral("publish"), QStringLiteral("--key"),
                                   key.isEmpty() ? keyFile("release.key") : root.filePath(key)} +
-                          versionOption + QStringList{root.path(), root.filePath(QStringLiteral("Quillmark"))});
+                          versionOption +
+                          QStringList{root.path(), root.filePath(QStringLiteral("Quillmark"))});
         QVERIFY(publish.waitForFinished(10000));
         QCOMPARE(publish.exitCode(), 1);
         QCOMPARE(QDir(root.path()).entryList(QDir::Files), (QStringList{"damaged.key", "Quillmark"}));
