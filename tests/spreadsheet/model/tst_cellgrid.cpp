@@ -91,8 +91,8 @@ void TestCellGrid::setCell_data()
     QTest::newRow("same cell twice, then appended")
         << QStringList{"0,0=a", "0,0=b", "0,1=c", "0,0=d"} << QByteArray("[d][c]") << 2 << 1 << QList<int>{0};
     QTest::newRow("blank rows between stored ones")
-        << QStringList{"0,0=a", "2,0=b", "2,1=c", "5,0=d", "3,1=late"} << QByteArray("[a]\n\n[b][c]\n[][late]\n\n[d]")
-        << 2 << 4 << QList<int>{3};
+        << QStringList{"0,0=a", "2,0=b", "2,1=c", "5,0=d", "3,1=late"}
+        << QByteArray("[a]\n\n[b][c]\n[][late]\n\n[d]") << 2 << 4 << QList<int>{3};
     QTest::newRow("column 16383") << QStringList{"0,16383=x"} << QByteArray("[]").repeated(16383) + "[x]" << 16384
                                   << 1 << QList<int>{};
 }
@@ -145,7 +145,8 @@ void TestCellGrid::blankRowsStoreNothing_data()
     QTest::addColumn<QByteArray>("text");
     QTest::addColumn<QByteArray>("expected");
     QTest::addColumn<int>("storedCells");
-    QTest::newRow("runs of blank lines") << QByteArray("\n\na\n\n\nb,c\n\n") << QByteArray("\n\n[a]\n\n\n[b][c]\n") << 3;
+    QTest::newRow("runs of blank lines")
+        << QByteArray("\n\na\n\n\nb,c\n\n") << QByteArray("\n\n[a]\n\n\n[b][c]\n") << 3;
     QTest::newRow("alternating") << QByteArray("a\r\n\r\nb\r\n\r\nc") << QByteArray("[a]\n\n[b]\n\n[c]") << 3;
     QTest::newRow("quoted empty field is blank, two empty fields are not")
         << QByteArray("\"\"\n,\n") << QByteArray("\n[][]") << 2;
