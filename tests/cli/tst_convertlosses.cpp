@@ -165,11 +165,13 @@ void TestConvertLosses::namesWhatItCannotConvert()
     const QString err = QString::fromUtf8(result.err);
     const QString reasons[][2] = {{"pipe.csv", "is a named pipe (FIFO), not a file"},
                                   {"zero.csv", "is a device, not a file"},
-                                  {"huge.csv", bySettings ? "is larger than the conversion by settings can take"
-                                                          : "is too large for this computer's memory"}};
+                                  {"huge.csv", bySettings
+                                                   ? "is larger than the conversion by settings can take"
+                                                   : "is too large for this computer's memory"}};
     for (const auto& [name, reason] : reasons) {
         const QString path = source_ + '/' + name;
-        QVERIFY2(err.contains(QStringLiteral("not converted: ") + path + QStringLiteral(": ") + path + ' ' + reason),
+        QVERIFY2(err.contains(QStringLiteral("not converted: ") + path + QStringLiteral(": ") + path + ' ' +
+                              reason),
                  qPrintable(err));
     }
     QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});

@@ -28,7 +28,8 @@ class TestHostileFiles : public QObject
         QFile rows(folder_.filePath(QStringLiteral("rows.csv")));
         QVERIFY(rows.open(QIODevice::WriteOnly));
         QVERIFY(rows.write(QByteArray("1,2\n").repeated(100000)) > 0); // 400 kB, tables of about 2.4 MB
-        QVERIFY(mkfifo(QFile::encodeName(folder_.filePath(QStringLiteral("pipe.csv"))).constData(), 0600) == 0);
+        QVERIFY(mkfifo(QFile::encodeName(folder_.filePath(QStringLiteral("pipe.csv"))).constData(), 0600) ==
+                0);
         QVERIFY(QFile::link(QStringLiteral("/dev/zero"), folder_.filePath(QStringLiteral("zero.csv"))));
     }
 
@@ -39,8 +40,10 @@ class TestHostileFiles : public QObject
         QTest::addColumn<bool>("opened");
         QTest::addColumn<QString>("reason");
         const unsigned long long gib = 1ULL << 30;
-        QTest::newRow("larger than the memory limit") << "sparse.csv" << gib << false << "too large for this computer's memory";
-        QTest::newRow("text fits, tables do not") << "rows.csv" << 1000000ULL << false << "too large for this computer's memory";
+        QTest::newRow("larger than the memory limit")
+            << "sparse.csv" << gib << false << "too large for this computer's memory";
+        QTest::newRow("text fits, tables do not")
+            << "rows.csv" << 1000000ULL << false << "too large for this computer's memory";
         QTest::newRow("within the limit") << "rows.csv" << gib << true << "";
         QTest::newRow("named pipe") << "pipe.csv" << gib << false << "is a named pipe (FIFO), not a file";
         QTest::newRow("link to a device") << "zero.csv" << gib << false << "is a device, not a file";
