@@ -1,6 +1,7 @@
 // File names as the file system gives them: the platform's lossless name decoding turns any bytes into
 // text and back into the very same bytes, and the sheet name made from a name is valid UTF-8 of at most
-// 31 UTF-16 units, never empty, without []:*?/\ or control characters and without an apostrophe at either end.
+// 31 UTF-16 units, never empty, without []:*?/\ or control characters and without an apostrophe at either
+// end.
 
 #include "FuzzSupport.h"
 
