@@ -133,8 +133,8 @@ bool CellGrid::storedRow(std::size_t row, RowCells& cells) const
 
 void CellGrid::setCell(std::size_t row, std::size_t column, std::string_view text)
 {
-    while (rows_.rows <= row)
-        rows_.blankRow();
+    if (rows_.rows <= row)
+        rows_.rows = row + 1; // blank rows up to this one
     longestCellBytes_ = std::max(longestCellBytes_, text.size());
     columnCount_ = std::max(columnCount_, column + 1);
 

@@ -18,7 +18,7 @@ class CellGrid
 {
 public:
     /// Filled in one go by a parser that compacted the field texts into `text` in place, row by row
-    /// through storeRow() and blankRow().
+    /// through endRow().
     struct Build
     {
         /// Where stored rows resume after blank ones: sheet row, index of its stored row. The first entry is
@@ -41,8 +41,6 @@ public:
         void endRow(std::uint64_t textStart);
         /// Ends the next row as endRow() does, but keeps it as a stored row even when blank.
         void storeRow(std::uint64_t textStart);
-        /// Adds a blank row.
-        void blankRow() { ++rows; }
         /// The stored row of sheet row `row`, or kBlank.
         std::size_t storedIndex(std::size_t row) const;
         static constexpr std::size_t kBlank = static_cast<std::size_t>(-1);
