@@ -620,6 +620,8 @@ class TestSelfUpdate : public QObject
         const Entries release{{QStringLiteral("Quillmark"), standIn.readAll()}};
         QTemporaryDir root;
         UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), &release);
+        setup.downloadLimits.maxBytes = platform::kDownloadMaxBytes; // a real program, of some megabytes
+        setup.unpackLimits = UnpackLimits();
         ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
         QVERIFY(server.port() != 0);
         setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};
