@@ -6,9 +6,12 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace {
 
@@ -31,8 +34,23 @@ int ReadSettingsFile(char* buffer, std::size_t size, const char* path)
 
 void GetSettingValue(char* output, std::size_t outputSize, const char* text, const char* key)
 {
+    if (!output || outputSize == 0)
+        return;
+    output[0] = '\0';
+    if (!text || !key)
+        return;
+    const std::string_view all(text);
     const std::string marker = std::string(key) + '=';
-    TextBetween(output, outputSize, text, marker.c_str(), "\r\n", 0, 0, false, false);
+    const std::size_t at = all.find(marker);
+    if (at == std::string_view::npos)
+        return;
+    const std::size_t start = at + marker.size();
+    const std::size_t end = all.find_first_of("\r\n", start);
+    if (end == std::string_view::npos)
+        return; // a line cut by the end of the text may be cut short
+    const std::size_t length = std::min(end - start, outputSize - 1);
+    std::memcpy(output, all.data() + start, length);
+    output[length] = '\0';
     TrimBlanks(output);
 }
 
@@ -42,18 +60,31 @@ int SetSettingValue(const char* path, const char* key, const char* value)
     QFile old(fileName);
     if (!old.open(QIODevice::ReadOnly))
         return -1;
-    const QByteArray oldText = old.readAll();
+    // Only a file read whole may be rewritten: anything else would lose what was not read.
+    const qint64 size = old.size();
+    if (size < 0 || size > kSettingsFileMaxBytes)
+        return -1;
+    const QByteArray oldText = old.read(size + 1);
+    if (oldText.size() != size || old.error() != QFileDevice::NoError)
+        return -1;
     old.close();
 
     const QByteArray marker = QByteArray(key) + '=';
-    QByteArray entry = marker + value + "\r\n";
+    QByteArray entry = marker + value;
     QByteArray newText;
     const int at = oldText.indexOf(marker);
+    const auto isLineEnd = [](char c) { return c == '\r' || c == '\n'; };
     if (at >= 0) {
-        const int lineEnd = oldText.indexOf("\r\n", at + marker.size());
-        newText = oldText.left(at) + entry + (lineEnd >= 0 ? oldText.mid(lineEnd + 2) : QByteArray());
+        // The entry's line is replaced up to its line end, which stays as the file has it: CR LF, LF or CR.
+        int lineEnd = at + marker.size();
+        while (lineEnd < oldText.size() && !isLineEnd(oldText[lineEnd]))
+            ++lineEnd;
+        const int endLength = lineEnd >= oldText.size() ? 0 : oldText.mid(lineEnd, 2) == "\r\n" ? 2 : 1;
+        entry += endLength == 0 ? QByteArray("\r\n") : oldText.mid(lineEnd, endLength);
+        newText = oldText.left(at) + entry + oldText.mid(lineEnd + endLength);
     } else {
-        if (!oldText.endsWith('\n'))
+        entry += "\r\n";
+        if (oldText.isEmpty() || !isLineEnd(oldText.back()))
             entry.prepend("\r\n");
         newText = oldText + entry;
     }

@@ -1,5 +1,6 @@
 #include "automation/SpreadsheetDispatch.h"
 
+#include "platform/MemorySize.h"
 #include "spreadsheet/SpreadsheetApplication.h"
 
 #include <QFile>
@@ -279,7 +280,13 @@ public:
 class ApplicationObject : public SpreadsheetObject
 {
 public:
-    ApplicationObject() : SpreadsheetObject(std::make_shared<SpreadsheetApplication>()) { setEventSink({}); }
+    ApplicationObject() : SpreadsheetObject(std::make_shared<SpreadsheetApplication>())
+    {
+        setEventSink({});
+        // A file whose work would take more than most of the machine's memory is refused before it is
+        // read, rather than leaving the system to end the program when memory runs out.
+        app().memoryLimit = platform::physicalMemoryBytes() / 4 * 3;
+    }
     ~ApplicationObject() override { app().setStopCheck(spreadsheet::StopCheck()); }
 
     // The application serves the thread that created it: asking that thread to stop (the program ending)

@@ -15,6 +15,8 @@ public:
     /// Sets `stopBatch` to end the whole batch at once.
     virtual AutomationObject* obtainWorkbook(AutomationObject& application, AutomationObject& workbooks,
                                              const QString& nativePath, bool& stopBatch) = 0;
+    /// Why the last obtainWorkbook() gave no workbook, when the step knows better than the application.
+    virtual QString failureReason() const { return {}; }
     /// Runs after the file was saved or failed, whichever way it went.
     virtual void cleanUp() {}
     /// Whether files that fail are listed in the failure list file at the end of the batch.

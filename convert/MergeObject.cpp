@@ -43,10 +43,20 @@ QList<QFileInfo> collectFiles(const QString& folder, QSet<QString>& visited, QSt
         unreadable << QDir::toNativeSeparators(folder);
         return {};
     }
-    QList<QFileInfo> files = dir.entryInfoList(QDir::Files | QDir::Hidden | QDir::NoSymLinks);
+    // Regular files, and what only looks like one: a FIFO, a device or a socket, or a link to one, is
+    // listed so that it is named as not converted rather than passed over. Links to files stay out.
+    QList<QFileInfo> files;
+    for (const QFileInfo& entry : dir.entryInfoList(QDir::Files | QDir::System | QDir::Hidden)) {
+        const bool special = entry.exists() && !entry.isFile() && !entry.isDir();
+        if (special || (entry.isFile() && !entry.isSymLink()))
+            files << entry;
+    }
+    // A link to a device passes Qt's folder filter too: only real folders are walked.
     const QList<QFileInfo> subfolders = dir.entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot);
-    for (const QFileInfo& subfolder : subfolders)
-        files += collectFiles(subfolder.absoluteFilePath(), visited, unreadable);
+    for (const QFileInfo& subfolder : subfolders) {
+        if (subfolder.isDir())
+            files += collectFiles(subfolder.absoluteFilePath(), visited, unreadable);
+    }
     return files;
 }
 
@@ -189,11 +199,16 @@ void MergeObject::runBatch(ConversionStep& step)
                 AutomationObject* workbook = step.obtainWorkbook(*application, *workbooks, nativePath, stopped);
                 if (stopped) {
                     emit ShowDisposingFile(StatusTexts::sourceCannotBeOpened());
+                    report_.failures << nativePath + QStringLiteral(": it cannot be opened for reading and "
+                                                                    "writing; the batch stopped here");
                     break;
                 }
                 if (!workbook) {
-                    reason = openError.isEmpty() ? QStringLiteral("the spreadsheet application could not open it")
-                                                 : openError;
+                    reason = step.failureReason();
+                    if (reason.isEmpty())
+                        reason = openError;
+                    if (reason.isEmpty())
+                        reason = QStringLiteral("the spreadsheet application could not open it");
                 } else {
                     converted = saveWorkbook(*workbook, file, options, reason);
                     if (converted) {

@@ -3,6 +3,7 @@
 #include "automation/AutomationObject.h"
 #include "convert/OutputLocation.h"
 #include "convert/SourceDecoding.h"
+#include "spreadsheet/read/TextFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -12,6 +13,7 @@
 #include <climits>
 #include <cstdio>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -24,18 +26,34 @@ struct FileCloser
 };
 
 // Reads a whole source file through a handle opened for reading and writing: a file another program
-// holds, or one that is read-only or gone, cannot be opened so, and that stops the batch.
-bool readSource(const QString& nativePath, QByteArray& bytes, bool& opened)
+// holds, or one that is read-only or gone, cannot be opened so, and that stops the batch. A named pipe or
+// a device is not opened at all (reading it could block for ever): it fails with `failure` set, as does a
+// file larger than the import can take.
+bool readSource(const QString& nativePath, QByteArray& bytes, bool& opened, QString& failure)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(QFile::encodeName(nativePath).constData(), "rb+"));
+    const QByteArray path = QFile::encodeName(nativePath);
+    opened = true;
+    const QFileInfo info(nativePath);
+    if (info.exists() && !info.isDir()) { // a folder in its place stops the batch, as a locked file does
+        const spreadsheet::Status regular = spreadsheet::checkRegularFile(path.toStdString());
+        if (!regular.ok()) {
+            failure = QString::fromLocal8Bit(regular.message().c_str());
+            return false;
+        }
+    }
+    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.constData(), "rb+"));
     opened = static_cast<bool>(file);
     if (!file)
         return false;
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
         return false;
     const long size = std::ftell(file.get());
-    if (size < 0 || size > INT_MAX - 2 || std::fseek(file.get(), 0, SEEK_SET) != 0)
-        return false; // larger than the import can take
+    if (size > INT_MAX - 2) {
+        failure = nativePath + QStringLiteral(" is larger than the conversion by settings can take (2 GiB)");
+        return false;
+    }
+    if (size < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return false;
     bytes.resize(static_cast<int>(size));
     const std::size_t got = std::fread(bytes.data(), 1, static_cast<std::size_t>(size), file.get());
     bytes.resize(static_cast<int>(got));
@@ -110,9 +128,24 @@ SettingsConversion::SettingsConversion(const ConversionOptions& options) : optio
 AutomationObject* SettingsConversion::obtainWorkbook(AutomationObject& application, AutomationObject& workbooks,
                                                      const QString& nativePath, bool& stopBatch)
 {
+    // The work on one file begins and ends here: memory that runs out while the source is read, decoded
+    // or staged fails this file alone.
+    failure_.clear();
+    try {
+        return decodeAndImport(application, workbooks, nativePath, stopBatch);
+    } catch (const std::bad_alloc&) {
+        failure_ = QStringLiteral("%1 is too large for this computer's memory").arg(nativePath);
+        return nullptr;
+    }
+}
+
+AutomationObject* SettingsConversion::decodeAndImport(AutomationObject& application,
+                                                      AutomationObject& workbooks, const QString& nativePath,
+                                                      bool& stopBatch)
+{
     QByteArray bytes;
     bool opened = false;
-    const bool read = readSource(nativePath, bytes, opened);
+    const bool read = readSource(nativePath, bytes, opened, failure_);
     if (!opened) {
         stopBatch = true;
         return nullptr;

@@ -36,14 +36,18 @@ public:
     explicit SettingsConversion(const ConversionOptions& options);
     AutomationObject* obtainWorkbook(AutomationObject& application, AutomationObject& workbooks,
                                      const QString& nativePath, bool& stopBatch) override;
+    QString failureReason() const override { return failure_; }
     void cleanUp() override;
     bool keepsFailureList() const override { return true; }
 
 private:
+    AutomationObject* decodeAndImport(AutomationObject& application, AutomationObject& workbooks,
+                                      const QString& nativePath, bool& stopBatch);
     AutomationObject* importText(AutomationObject& application, AutomationObject& workbooks);
     AutomationObject* importCellByCell(AutomationObject& application, AutomationObject& workbooks,
                                        const QString& text);
 
     ConversionOptions options_;
     QString stagedPath_;
+    QString failure_; // why the last file gave no workbook, when known here
 };

@@ -23,13 +23,30 @@ struct FileCloser
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
-std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* file)
+// Where the body goes, and how much of it may still come.
+struct Sink
 {
-    return std::fwrite(data, size, count, static_cast<std::FILE*>(file)) * size;
+    std::FILE* file;
+    long long room;
+};
+
+// A short count makes libcurl end the transfer with an error: the body outgrew its limit, or the disk is
+// full.
+std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* sink)
+{
+    auto* to = static_cast<Sink*>(sink);
+    const std::size_t bytes = size * count;
+    if (static_cast<unsigned long long>(to->room) < bytes)
+        return 0;
+    to->room -= static_cast<long long>(bytes);
+    return std::fwrite(data, 1, bytes, to->file);
 }
 
 bool fetch(const char* url, std::FILE* file, const DownloadLimits& limits)
 {
+    if (limits.maxBytes < 0)
+        return false;
+    Sink sink{file, limits.maxBytes};
     static std::once_flag started;
     std::call_once(started, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
@@ -48,8 +65,10 @@ bool fetch(const char* url, std::FILE* file, const DownloadLimits& limits)
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(c, CURLOPT_LOW_SPEED_TIME, static_cast<long>(limits.stallSeconds));
     curl_easy_setopt(c, CURLOPT_TIMEOUT, static_cast<long>(limits.totalSeconds));
+    // A larger announced length ends the transfer before the body; the sink counts what actually comes.
+    curl_easy_setopt(c, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(limits.maxBytes));
     curl_easy_setopt(c, CURLOPT_WRITEFUNCTION, writeToFile);
-    curl_easy_setopt(c, CURLOPT_WRITEDATA, file);
+    curl_easy_setopt(c, CURLOPT_WRITEDATA, &sink);
     return curl_easy_perform(c) == CURLE_OK;
 }
 

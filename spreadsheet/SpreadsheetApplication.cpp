@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 namespace spreadsheet {
@@ -34,13 +35,61 @@ std::unique_ptr<Workbook> workbookFromText(std::string&& text, const DelimitedOp
     return workbook;
 }
 
+Status tooLarge(const std::string& path)
+{
+    return Status::failure(path + " is too large for this computer's memory");
+}
+
+// Whether a file of this size can be held at all: its text alone must leave room for its tables.
+Status fitsInMemory(const std::string& path, unsigned long long memoryLimit)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(std::filesystem::u8path(path), error);
+    if (memoryLimit != 0 && !error && size >= memoryLimit)
+        return tooLarge(path);
+    return Status::success();
+}
+
+// What the tables may take once the text is held.
+unsigned long long tableRoom(unsigned long long memoryLimit, std::size_t textBytes)
+{
+    if (memoryLimit == 0)
+        return 0;
+    if (textBytes >= memoryLimit)
+        throw std::bad_alloc();
+    return memoryLimit - textBytes;
+}
+
 } // namespace
 
+// The work on one file begins and ends here: memory that runs out anywhere in it fails this file alone,
+// and the batch goes on with the next.
 Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
 {
     opened = kNoWorkbook;
+    try {
+        return openDetected(path, opened);
+    } catch (const std::bad_alloc&) {
+        return tooLarge(path);
+    }
+}
+
+Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& opened)
+{
+    opened = kNoWorkbook;
+    try {
+        return openImported(import, opened);
+    } catch (const std::bad_alloc&) {
+        return tooLarge(import.path);
+    }
+}
+
+Status SpreadsheetApplication::openDetected(const std::string& path, WorkbookId& opened)
+{
     if (stop_.requested())
         return stoppedStatus();
+    if (Status fits = fitsInMemory(path, memoryLimit); !fits.ok())
+        return fits;
     std::string bytes;
     if (Status read = readWholeFile(path, bytes); !read.ok())
         return read;
@@ -56,6 +105,7 @@ Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
     DelimitedOptions options;
     options.delimiters = std::string(1, delimiter);
     options.stop = &stop_;
+    options.tableBytesLimit = tableRoom(memoryLimit, bytes.size());
     std::unique_ptr<Workbook> workbook = workbookFromText(std::move(bytes), options, path);
     if (stop_.requested())
         return stoppedStatus();
@@ -63,11 +113,12 @@ Status SpreadsheetApplication::open(const std::string& path, WorkbookId& opened)
     return Status::success();
 }
 
-Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& opened)
+Status SpreadsheetApplication::openImported(const TextImport& import, WorkbookId& opened)
 {
-    opened = kNoWorkbook;
     if (stop_.requested())
         return stoppedStatus();
+    if (Status fits = fitsInMemory(import.path, memoryLimit); !fits.ok())
+        return fits;
     TextEncoding encoding;
     if (!encodingForCodePage(import.origin, encoding))
         return Status::failure("code page " + std::to_string(import.origin) + " is not supported");
@@ -101,6 +152,7 @@ Status SpreadsheetApplication::openText(const TextImport& import, WorkbookId& op
     std::string text;
     if (Status read = readTextFile(import.path, encoding, text); !read.ok())
         return read;
+    options.tableBytesLimit = tableRoom(memoryLimit, text.size());
     std::unique_ptr<Workbook> workbook = workbookFromText(std::move(text), options, import.path);
     if (stop_.requested())
         return stoppedStatus();
@@ -143,13 +195,17 @@ Status SpreadsheetApplication::saveAs(WorkbookId id, const std::string& path, in
         if (std::filesystem::exists(std::filesystem::u8path(path), error))
             return Status::failure(path + " already exists");
     }
-    switch (fileFormat) {
-    case kFileFormatXlsx:
-        return saveXlsx(*book, path, stop_);
-    case kFileFormatXls:
-        return saveXls(*book, path, stop_);
-    default:
-        return Status::failure("unknown file format " + std::to_string(fileFormat));
+    try {
+        switch (fileFormat) {
+        case kFileFormatXlsx:
+            return saveXlsx(*book, path, stop_);
+        case kFileFormatXls:
+            return saveXls(*book, path, stop_);
+        default:
+            return Status::failure("unknown file format " + std::to_string(fileFormat));
+        }
+    } catch (const std::bad_alloc&) {
+        return Status::failure("not enough memory to write " + path);
     }
 }
 

@@ -43,8 +43,9 @@ public:
     static constexpr WorkbookId kNoWorkbook = 0;
 
     /// Opens a .csv file: encoding and delimiter are detected, fields are typed by the general rules.
+    /// A file too large for memoryLimit or for the machine fails, as does anything but a regular file.
     Status open(const std::string& path, WorkbookId& opened);
-    /// Imports a delimited text file with the given options.
+    /// Imports a delimited text file with the given options; too large a file fails as with open().
     Status openText(const TextImport& import, WorkbookId& opened);
     /// Adds an empty workbook with one sheet, "Sheet1".
     WorkbookId add();
@@ -66,8 +67,13 @@ public:
 
     bool visible = false;
     bool displayAlerts = true;
+    /// Bytes the work on one file may take (its text and its tables): a larger file fails with a reason
+    /// before that memory is allocated. 0: no limit but the machine's, whose exhaustion fails the file too.
+    unsigned long long memoryLimit = 0;
 
 private:
+    Status openDetected(const std::string& path, WorkbookId& opened);
+    Status openImported(const TextImport& import, WorkbookId& opened);
     WorkbookId adopt(std::unique_ptr<Workbook> workbook);
 
     std::map<WorkbookId, std::unique_ptr<Workbook>> workbooks_;

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 namespace {
 
@@ -85,6 +86,22 @@ std::size_t contentLength(const std::string& header)
 
 } // namespace
 
+bool statusLineIsOk(std::string_view header)
+{
+    // "HTTP/1.0 200 OK": the protocol, one space, the three digits, then a space or the line's end.
+    const std::size_t lineEnd = header.find('\n');
+    if (lineEnd == std::string_view::npos)
+        return false; // cut short: the status is not known
+    const std::string_view line = header.substr(0, lineEnd);
+    if (line.size() < 12 || line.substr(0, 5) != "HTTP/")
+        return false;
+    const std::size_t space = line.find(' ');
+    if (space == std::string_view::npos || line.substr(space + 1, 3) != "200")
+        return false;
+    const std::size_t after = space + 4;
+    return after == line.size() || line[after] == ' ' || line[after] == '\r';
+}
+
 int sendPostRequest(const char* host, const char* path, const char* body, std::string& response,
                     const HttpExchangeOptions& options)
 {
@@ -105,7 +122,6 @@ int sendPostRequest(const char* host, const char* path, const char* body, std::s
     socket.sendAll(request.data(), request.size(), deadline.remainingMs());
 
     // Header block, one byte at a time, so that nothing of the body is read with it.
-    bool accepted = false;
     std::size_t lineBytes = 0; // bytes of the current line other than CR
     const std::size_t headerStart = response.size();
     char byte = 0;
@@ -116,12 +132,12 @@ int sendPostRequest(const char* host, const char* path, const char* body, std::s
             lineBytes += byte != '\r';
             continue;
         }
-        if (response.find("200") != std::string::npos)
-            accepted = true;
         if (lineBytes == 0)
             break; // the empty line that closes the header block
         lineBytes = 0;
     }
+    // Only the status line tells the status: a date or a length holding "200" says nothing.
+    const bool accepted = statusLineIsOk(std::string_view(response).substr(headerStart));
     const std::size_t expected = contentLength(response.substr(headerStart));
     response.clear();
     if (!accepted)

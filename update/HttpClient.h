@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 // A minimal, blocking HTTP/1.0 client for the version check: one form POST per call, no redirects, no
 // chunked transfer, no decompression.
@@ -9,10 +10,10 @@
 /// Results of sendPostRequest().
 enum HttpResult : int
 {
-    kHttpOk = 0,               // the header block held "200"; the response holds the body
+    kHttpOk = 0,               // the status line said 200; the response holds the body
     kHttpSocketFailed = -100,  // the socket could not be created
     kHttpConnectFailed = -101, // the server refused, could not be reached, or not in time
-    kHttpNotAccepted = -102,   // the header block held no "200"; the response is empty
+    kHttpNotAccepted = -102,   // the status line said anything but 200; the response is empty
     kHttpResolveFailed = -103, // the host name does not resolve; nothing was sent
 };
 
@@ -26,9 +27,11 @@ struct HttpExchangeOptions
 };
 
 /// Posts `body` (form-encoded text, sent as it is) to `path` on `host` and appends the reply to `response`.
-/// The reply counts as accepted when "200" occurs anywhere in its header block, or in text the caller left
-/// in `response`, up to the end of a header line. Then `response` is emptied and receives the body, read
-/// until the reply's Content-Length, the peer's close or the time limit; each received piece is cut at its
-/// first NUL byte, as the body is text. Returns an HttpResult.
+/// The reply counts as accepted only when its status line says 200. Then `response` is emptied and
+/// receives the body, read until the reply's Content-Length, the peer's close or the time limit; each
+/// received piece is cut at its first NUL byte, as the body is text. Returns an HttpResult.
 int sendPostRequest(const char* host, const char* path, const char* body, std::string& response,
                     const HttpExchangeOptions& options = {});
+
+/// Whether the first line of a reply's header block is an HTTP status line with the status 200.
+bool statusLineIsOk(std::string_view header);

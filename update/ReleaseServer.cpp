@@ -1,7 +1,10 @@
 #include "update/ReleaseServer.h"
 
 #include "platform/ProcessList.h"
+#include "platform/UrlDownload.h"
 #include "update/ReleaseArchive.h"
+#include "update/ReleaseManifest.h"
+#include "update/ReleaseRequest.h"
 #include "update/ReleaseSignature.h"
 
 #include <quazip/JlCompress.h>
@@ -15,10 +18,10 @@
 
 #include <cstdio>
 #include <memory>
+#include <utility>
 
 namespace {
 
-constexpr int kMaxRequestBytes = 16 * 1024;   // a request line, headers and a form body
 constexpr qint64 kSendPieceBytes = 64 * 1024; // the archive goes out in pieces of this size
 constexpr int kIdleLimitMs = 30 * 1000;       // a connection that moves nothing for this long is dropped
 const QByteArray kVersionPath = "/version";
@@ -76,26 +79,6 @@ void sendFile(QTcpSocket* socket, std::unique_ptr<QFile> file, const QByteArray&
     sendPiece();
 }
 
-// The request's end: header block and, when announced, body. -1 while incomplete, -2 when malformed.
-int requestEnd(const QByteArray& received)
-{
-    const int headerEnd = received.indexOf("\r\n\r\n");
-    if (headerEnd < 0)
-        return -1;
-    int bodyLength = 0;
-    for (const QByteArray& line : received.left(headerEnd).split('\n')) {
-        const int colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().toLower() == "content-length") {
-            bool number = false;
-            bodyLength = line.mid(colon + 1).trimmed().toInt(&number);
-            if (!number || bodyLength < 0 || bodyLength > kMaxRequestBytes)
-                return -2;
-        }
-    }
-    const int end = headerEnd + 4 + bodyLength;
-    return received.size() >= end ? end : -1;
-}
-
 } // namespace
 
 ReleaseServer::ReleaseServer(QString releaseFolder, QObject* parent)
@@ -131,6 +114,11 @@ QString ReleaseServer::signatureName()
     return archiveName() + QStringLiteral(".sig");
 }
 
+QString ReleaseServer::manifestName()
+{
+    return QStringLiteral("Quillmark.release");
+}
+
 namespace {
 
 // Moves `temporary` onto `target` at once: readers see the old file or the new one, never a partial one.
@@ -140,6 +128,17 @@ QString moveIntoPlace(const QString& temporary, const QString& target)
         return {};
     QFile::remove(temporary);
     return QStringLiteral("cannot replace %1").arg(target);
+}
+
+// Writes `bytes` to a new file `path`; false when that fails (nothing then stays).
+bool writeNewFile(const QString& path, const QByteArray& bytes)
+{
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size() &&
+        file.flush())
+        return true;
+    file.remove();
+    return false;
 }
 
 } // namespace
@@ -154,7 +153,8 @@ QString ReleaseServer::keygen(const QString& secretKeyPath, QString& publicKeyHe
     return {};
 }
 
-QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& files, const QString& secretKeyPath)
+QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& files,
+                               const QString& secretKeyPath, const QString& version)
 {
     release::SecretKey secretKey;
     const std::string keyError =
@@ -163,14 +163,26 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
         return QString::fromLocal8Bit(keyError.c_str());
 
     const QString executable = QString::fromLocal8Bit(platform::programExecutableName());
-    bool hasExecutable = false;
+    QString executablePath;
     for (const QString& file : files) {
         if (!QFileInfo(file).isFile())
             return QStringLiteral("not a file: %1").arg(file);
-        hasExecutable = hasExecutable || QFileInfo(file).fileName() == executable;
+        if (QFileInfo(file).fileName() == executable)
+            executablePath = file;
     }
-    if (!hasExecutable)
+    if (executablePath.isEmpty())
         return QStringLiteral("the release needs the program's executable, named %1").arg(executable);
+    release::Manifest manifest;
+    manifest.version = version.toStdString();
+    if (manifest.version.empty()) {
+        std::string error;
+        if (!release::versionOfExecutable(QFile::encodeName(executablePath).toStdString(), manifest.version,
+                                          error))
+            return QString::fromLocal8Bit(error.c_str());
+    } else if (!release::isVersion(manifest.version)) {
+        return QStringLiteral("not a version (numbers separated by dots, such as 7.1): %1").arg(version);
+    }
+
     const QString archive = QDir(releaseFolder).filePath(archiveName());
     const QString temporary = archive + QStringLiteral(".new");
     QFile::remove(temporary);
@@ -178,32 +190,47 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
         QFile::remove(temporary);
         return QStringLiteral("cannot write %1").arg(temporary);
     }
+    const std::string packedPath = QFile::encodeName(temporary).toStdString();
+    if (!release::fileSha512(packedPath, platform::kDownloadMaxBytes, manifest.archiveBytes,
+                             manifest.archiveSha512)) {
+        QFile::remove(temporary);
+        return QStringLiteral("%1 cannot be read, or is larger than the program downloads (%2 bytes)")
+            .arg(temporary)
+            .arg(platform::kDownloadMaxBytes);
+    }
 
-    // The signature covers the archive's bytes as they are sent.
+    // The description for programs that check versions; the detached signature over the archive's bytes as
+    // they are sent for those of 7.0 and before, which read nothing else.
     QFile packed(temporary);
     const QByteArray bytes = packed.open(QIODevice::ReadOnly) ? packed.readAll() : QByteArray();
+    packed.close();
     const std::string signature = release::sign(std::string_view(bytes.constData(), bytes.size()), secretKey);
+    const std::string description = release::signedManifest(manifest, secretKey);
     const QString signatureFile = QDir(releaseFolder).filePath(signatureName());
+    const QString manifestFile = QDir(releaseFolder).filePath(manifestName());
     const QString temporarySignature = signatureFile + QStringLiteral(".new");
-    QFile signatureOut(temporarySignature);
-    if (bytes.isEmpty() || signature.size() != release::kSignatureBytes ||
-        !signatureOut.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        signatureOut.write(signature.data(), static_cast<qint64>(signature.size())) !=
-            static_cast<qint64>(signature.size()) ||
-        !signatureOut.flush()) {
+    const QString temporaryManifest = manifestFile + QStringLiteral(".new");
+    if (bytes.size() != manifest.archiveBytes || signature.size() != release::kSignatureBytes ||
+        description.empty() || !writeNewFile(temporarySignature, QByteArray::fromStdString(signature)) ||
+        !writeNewFile(temporaryManifest, QByteArray::fromStdString(description))) {
         QFile::remove(temporary);
         QFile::remove(temporarySignature);
+        QFile::remove(temporaryManifest);
         return QStringLiteral("cannot sign %1").arg(archive);
     }
-    signatureOut.close();
 
-    // Clients fetch the files at any moment. One that fetches the archive and the signature across the
-    // two renames gets a pair that does not verify, and installs nothing until its next run.
-    if (QString error = moveIntoPlace(temporarySignature, signatureFile); !error.isEmpty()) {
-        QFile::remove(temporary);
-        return error;
+    // Clients fetch the files at any moment. One that fetches them across the renames gets a set that does
+    // not verify, and installs nothing until its next run.
+    for (const auto& [from, to] :
+         {std::pair{temporarySignature, signatureFile}, std::pair{temporaryManifest, manifestFile},
+          std::pair{temporary, archive}}) {
+        if (QString error = moveIntoPlace(from, to); !error.isEmpty()) {
+            QFile::remove(temporary);
+            QFile::remove(temporaryManifest);
+            return error;
+        }
     }
-    return moveIntoPlace(temporary, archive);
+    return {};
 }
 
 void ReleaseServer::accept()
@@ -220,23 +247,19 @@ void ReleaseServer::accept()
         connect(socket, &QTcpSocket::readyRead, this, [this, socket, idle, received] {
             idle->start(kIdleLimitMs);
             *received += socket->readAll();
-            const int end = requestEnd(*received);
-            if (end == -1 && received->size() <= kMaxRequestBytes)
+            const ReleaseRequest request = parseReleaseRequest(*received);
+            if (request.state == ReleaseRequest::Incomplete)
                 return;
             disconnect(socket, &QTcpSocket::readyRead, this, nullptr); // one request per connection
-            const QList<QByteArray> requestLine = received->left(received->indexOf("\r\n")).split(' ');
-            if (end < 0 || requestLine.size() != 3) {
-                reply(socket, 400);
-                return;
-            }
-            serve(socket, requestLine[0], requestLine[1]);
+            if (request.state == ReleaseRequest::Malformed)
+                return reply(socket, 400);
+            serve(socket, request.method, request.path);
         });
     }
 }
 
-void ReleaseServer::serve(QTcpSocket* socket, const QByteArray& method, const QByteArray& target)
+void ReleaseServer::serve(QTcpSocket* socket, const QByteArray& method, const QByteArray& path)
 {
-    const QByteArray path = target.left(target.indexOf('?') < 0 ? target.size() : target.indexOf('?'));
     if (path == kVersionPath) {
         if (method != "POST")
             return reply(socket, 405);
@@ -249,6 +272,8 @@ void ReleaseServer::serve(QTcpSocket* socket, const QByteArray& method, const QB
         return sendFromFolder(socket, method, archiveName(), "application/zip");
     if (path == "/" + signatureName().toUtf8())
         return sendFromFolder(socket, method, signatureName(), "application/octet-stream");
+    if (path == "/" + manifestName().toUtf8())
+        return sendFromFolder(socket, method, manifestName(), "text/plain");
     reply(socket, 404);
 }
 

@@ -12,13 +12,16 @@ namespace {
 
 const char kUsage[] =
     "usage: quillmark-release-server serve RELEASE_FOLDER [--port N] [--listen ADDRESS]\n"
-    "       quillmark-release-server publish --key KEYFILE RELEASE_FOLDER FILE...\n"
+    "       quillmark-release-server publish --key KEYFILE [--version V] RELEASE_FOLDER FILE...\n"
     "       quillmark-release-server keygen KEYFILE\n"
     "serve:   answers the version request (POST /version) and sends the archive (GET /Quillmark.zip)\n"
-    "         and its signature (GET /Quillmark.zip.sig); port 80 and every address unless told\n"
-    "         otherwise. Port 0 picks a free port.\n"
+    "         with its signed description (GET /Quillmark.release) and signature (GET\n"
+    "         /Quillmark.zip.sig); port 80 and every address unless told otherwise. Port 0 picks a\n"
+    "         free port.\n"
     "publish: packs the files, the program's executable among them, into RELEASE_FOLDER/Quillmark.zip\n"
-    "         and signs it with the secret key in KEYFILE, into RELEASE_FOLDER/Quillmark.zip.sig.\n"
+    "         and signs it with the secret key in KEYFILE: RELEASE_FOLDER/Quillmark.release names the\n"
+    "         version (V, or the one the executable records; programs install only newer versions),\n"
+    "         RELEASE_FOLDER/Quillmark.zip.sig serves programs of 7.0 and before.\n"
     "keygen:  makes a signing key pair: the secret key in the new file KEYFILE (readable by its owner\n"
     "         only), the public key in KEYFILE.pub and on standard output, for the program's build.\n";
 
@@ -70,7 +73,17 @@ int main(int argc, char** argv)
     QString error;
     if (arguments[0] == QLatin1String("publish") && arguments.size() >= 5 &&
         arguments[1] == QLatin1String("--key")) {
-        error = ReleaseServer::publish(arguments[3], arguments.mid(4), arguments[2]);
+        QStringList rest = arguments.mid(3);
+        QString version;
+        if (rest.size() >= 4 && rest[0] == QLatin1String("--version")) {
+            version = rest[1];
+            rest = rest.mid(2);
+            if (version.isEmpty())
+                return usageError();
+        }
+        if (rest.size() < 2)
+            return usageError();
+        error = ReleaseServer::publish(rest[0], rest.mid(1), arguments[2], version);
     } else if (arguments[0] == QLatin1String("keygen") && arguments.size() == 2) {
         QString publicKey;
         error = ReleaseServer::keygen(arguments[1], publicKey);

@@ -4,6 +4,7 @@
 #include "platform/ProcessList.h"
 #include "update/FileHelpers.h"
 #include "update/HttpClient.h"
+#include "update/ProgramVersion.h"
 #include "update/ReleaseKeys.h"
 #include "update/UpdateSteps.h"
 
@@ -36,6 +37,7 @@ UpdateSetup programUpdateSetup(const char* programPath, const char* programDir, 
     setup.archivePath = archivePath;
     setup.servers = programUpdateServers();
     setup.releaseKeys = programReleaseKeys();
+    setup.programVersion = programVersion();
     return setup;
 }
 
@@ -94,17 +96,21 @@ UpdateOutcome ThreadPost::runUpdate()
         return UpdateOutcome::NoRelease;
     char local[33] = "";
     fileMd5Hex(local, sizeof local, startPath);
-    if (std::strcmp(announced, local) == 0)
+    if (sameDigest(announced, local))
         return UpdateOutcome::UpToDate;
 
     const auto now = static_cast<std::int64_t>(std::time(nullptr));
+    release::Manifest manifest;
+    if (const UpdateOutcome described = fetchManifest(*server, now, manifest);
+        described != UpdateOutcome::Updated)
+        return described;
     const std::string address = downloadAddress(server->downloadPrefix, now);
     if (platform::downloadUrlToFile(address.c_str(), setup_.archivePath.c_str(), setup_.downloadLimits) !=
         0) {
         emit Signal_ShowMessage(QString(), updateBalloonText());
         return UpdateOutcome::DownloadFailed;
     }
-    const UpdateOutcome checked = checkRelease(*server, now, announced);
+    const UpdateOutcome checked = checkRelease(manifest, announced);
     if (checked != UpdateOutcome::Updated) {
         std::remove(setup_.archivePath.c_str());
         return checked;
@@ -112,24 +118,43 @@ UpdateOutcome ThreadPost::runUpdate()
     return replaceExecutable();
 }
 
-// Before anything is moved: the signature fetched beside the archive must be one that a release key of
-// the program made over the archive's very bytes, and the archive must hold the executable whose digest
-// was announced and nothing that lands outside the program's folder. Anyone who can answer for the
-// servers' names could otherwise install a program of their own. Updated when all holds, else the reason
-// for the refusal, which shows nothing: there is nothing the user could do about it.
-UpdateOutcome ThreadPost::checkRelease(const UpdateServer& server, std::int64_t now, const char* announced)
+// The release's signed description, before its archive: one that no release key signed, or that names a
+// version not newer than this program's, ends the run before the archive is fetched. A replayed older
+// release, once properly signed, is thus never installed. Updated when the archive may be fetched.
+UpdateOutcome ThreadPost::fetchManifest(const UpdateServer& server, std::int64_t now,
+                                        release::Manifest& manifest)
 {
-    const std::string signaturePath = setup_.archivePath + ".sig";
-    const std::string address = signatureAddress(server.downloadPrefix, now);
-    QByteArray signature;
-    if (platform::downloadUrlToFile(address.c_str(), signaturePath.c_str(), setup_.downloadLimits) == 0) {
-        QFile file(QFile::decodeName(signaturePath.c_str()));
-        if (file.open(QIODevice::ReadOnly))
-            signature = file.read(release::kSignatureBytes + 1); // a longer file is no signature
-        file.close();
-        std::remove(signaturePath.c_str());
-    }
-    switch (judgeRelease(QFile::decodeName(setup_.archivePath.c_str()), signature, setup_.releaseKeys, announced)) {
+    const std::string path = setup_.archivePath + ".release";
+    const std::string address = manifestAddress(server.downloadPrefix, now);
+    platform::DownloadLimits limits = setup_.downloadLimits;
+    limits.maxBytes = static_cast<long long>(release::kManifestMaxBytes);
+    // Without a description (none published, or too long) no release can be trusted: as an archive
+    // without a signature, that ends the run without a word.
+    if (platform::downloadUrlToFile(address.c_str(), path.c_str(), limits) != 0)
+        return UpdateOutcome::SignatureRefused;
+    QFile file(QFile::decodeName(path.c_str()));
+    const QByteArray text =
+        file.open(QIODevice::ReadOnly) ? file.read(release::kManifestMaxBytes + 1) : QByteArray();
+    file.close();
+    std::remove(path.c_str());
+    if (!release::readSignedManifest(
+            std::string_view(text.constData(), static_cast<std::size_t>(text.size())), setup_.releaseKeys,
+            manifest))
+        return UpdateOutcome::SignatureRefused;
+    if (!release::isVersion(setup_.programVersion) ||
+        release::compareVersions(manifest.version, setup_.programVersion) <= 0)
+        return UpdateOutcome::NotNewer;
+    return UpdateOutcome::Updated;
+}
+
+// Before anything is moved: the archive must be the very one the signed description names (its size and
+// SHA-512, read from disk in pieces), hold the executable whose digest was announced, and unpack inside
+// the program's folder within the limits. Anyone who can answer for the servers' names could otherwise
+// install a program of their own. Updated when all holds, else the reason for the refusal, which shows
+// nothing: there is nothing the user could do about it.
+UpdateOutcome ThreadPost::checkRelease(const release::Manifest& manifest, const char* announced)
+{
+    switch (judgeRelease(setup_.archivePath, manifest, announced, setup_.unpackLimits)) {
     case ReleaseVerdict::Genuine:
         return UpdateOutcome::Updated;
     case ReleaseVerdict::BadSignature:

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "platform/UrlDownload.h"
+#include "update/ReleaseManifest.h"
 #include "update/ReleaseSignature.h"
 #include "update/UpdateServers.h"
+#include "update/UpdateSteps.h"
 
 #include <QObject>
 #include <QString>
@@ -25,10 +27,12 @@ struct UpdateSetup
     std::string archivePath;             // where the release archive is downloaded to
     std::array<UpdateServer, 2> servers; // the primary server, then the backup
     std::vector<release::PublicKey> releaseKeys; // a release is installed only when one of them signed it
+    std::string programVersion;          // a release is installed only when it is newer
     int roundPauseMs = 511;              // pause before each attempt to reach a server
     int maxRounds = 0;                   // attempts before giving up; 0: keep trying while the program runs
     int requestTimeoutMs = 15000;        // for each version request
-    platform::DownloadLimits downloadLimits;
+    platform::DownloadLimits downloadLimits; // for the archive; its description gets a few kilobytes
+    UnpackLimits unpackLimits;
 };
 
 /// The program's own setup: its paths (as the entry function found them), its update servers and its
@@ -41,12 +45,16 @@ UpdateSetup programUpdateSetup(const char* programPath, const char* programDir, 
 enum class UpdateOutcome
 {
     UpToDate,         // the server announced this executable's digest: nothing downloaded
+    NotNewer,         // the signed description names a version not newer than this one: no archive fetched
     Updated,          // the executable was replaced and Signal_UpdateSuccess() emitted
     NotReplaced,      // the unpacking left no executable: the old one is back in place, the archive stays
-    ArchiveRefused,   // the archive was unreadable or would have unpacked outside the folder: deleted
-    SignatureRefused, // no signature, or none that a release key accepts over the archive's bytes: deleted
+    ArchiveRefused,   // the archive was unreadable, or would unpack outside the folder or past the
+                      // limits: deleted
+    SignatureRefused, // no description that a release key signed (none fetched, or another key's), or an
+                      // archive other than the one it describes: deleted
     DigestMismatch,   // the archive's executable is missing or is not the announced release: deleted
-    DownloadFailed,   // the archive could not be downloaded: Signal_ShowMessage() emitted
+    DownloadFailed,   // the archive could not be downloaded (or outgrew its limit): Signal_ShowMessage()
+                      // emitted, nothing left behind
     NoRelease,        // the reply announced no digest (failed request, error status, no member): no download
     NoServer,         // no server answered within maxRounds, or stop() was called
     NoProgramFile,    // no file at programPath (started from another folder by a bare name): nothing to replace
@@ -64,8 +72,9 @@ class ThreadPost : public QObject
     explicit ThreadPost(UpdateSetup setup, QObject* parent = nullptr);
 
     /// The whole check-and-update run, blocking the calling thread: wait, find a server that answers,
-    /// compare the announced digest with the executable's, download the archive and its signature, check
-    /// both, unpack and swap the executable.
+    /// compare the announced digest with the executable's, download the release's signed description and
+    /// check its signature and version, download the archive and check it against the description and the
+    /// announced digest, unpack and swap the executable.
     UpdateOutcome runUpdate();
 
     /// Ends a run that is still looking for a server, at its next attempt. Safe from any thread.
@@ -83,7 +92,8 @@ class ThreadPost : public QObject
 
   private:
     bool findServer(std::string& reply, const UpdateServer*& chosen);
-    UpdateOutcome checkRelease(const UpdateServer& server, std::int64_t now, const char* announced);
+    UpdateOutcome fetchManifest(const UpdateServer& server, std::int64_t now, release::Manifest& manifest);
+    UpdateOutcome checkRelease(const release::Manifest& manifest, const char* announced);
     UpdateOutcome replaceExecutable();
 
     const UpdateSetup setup_;

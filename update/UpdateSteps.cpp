@@ -90,7 +90,7 @@ bool archiveEntryStaysInside(const QString& name)
     return !name.split(separators).contains(QStringLiteral(".."));
 }
 
-bool archiveStaysInside(const QString& archivePath)
+bool archiveStaysInside(const QString& archivePath, const UnpackLimits& limits)
 {
     QuaZip zip(archivePath);
     if (!zip.open(QuaZip::mdUnzip))
@@ -98,9 +98,16 @@ bool archiveStaysInside(const QString& archivePath)
     const QList<QuaZipFileInfo64> entries = zip.getFileInfoList64();
     if (zip.getZipError() != 0)
         return false;
+    if (entries.size() > limits.maxEntries)
+        return false;
+    // The sizes the archive states bound what unpacking writes: an entry is never read past its stated size.
+    unsigned long long total = 0;
     for (const QuaZipFileInfo64& entry : entries) {
         if (!archiveEntryStaysInside(entry.name) || entry.isSymbolicLink())
             return false;
+        if (entry.uncompressedSize > limits.maxBytes - total)
+            return false;
+        total += entry.uncompressedSize;
     }
     return true;
 }
@@ -112,6 +119,17 @@ bool isMd5Digest(const char* text)
     return std::all_of(text, text + 32, [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
 }
 
+bool sameDigest(const char* a, const char* b)
+{
+    if (!a || !b)
+        return false;
+    for (; *a && *b; ++a, ++b) {
+        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
+            return false;
+    }
+    return *a == *b;
+}
+
 bool replacesSettingsFile(const QString& name)
 {
     QString path = name;
@@ -119,22 +137,20 @@ bool replacesSettingsFile(const QString& name)
     return QDir::cleanPath(path).compare(QLatin1String("Quillmark.qmk"), Qt::CaseInsensitive) == 0;
 }
 
-ReleaseVerdict judgeRelease(const QString& archivePath, const QByteArray& signature,
-                            const std::vector<release::PublicKey>& keys, const char* announcedDigest)
+ReleaseVerdict judgeRelease(const std::string& archivePath, const release::Manifest& manifest,
+                            const char* announcedDigest, const UnpackLimits& limits)
 {
-    QFile archive(archivePath);
-    if (!archive.open(QIODevice::ReadOnly))
+    long long bytes = 0;
+    std::string sha512;
+    if (manifest.archiveBytes <= 0 ||
+        !release::fileSha512(archivePath, manifest.archiveBytes, bytes, sha512) ||
+        bytes != manifest.archiveBytes || sha512 != manifest.archiveSha512)
         return ReleaseVerdict::BadSignature;
-    const QByteArray bytes = archive.readAll();
-    archive.close();
-    if (!release::signatureValid(std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
-                                 std::string_view(signature.constData(), static_cast<std::size_t>(signature.size())),
-                                 keys))
-        return ReleaseVerdict::BadSignature;
-    if (!archiveStaysInside(archivePath))
+    const QString archive = QFile::decodeName(archivePath.c_str());
+    if (!archiveStaysInside(archive, limits))
         return ReleaseVerdict::EntryOutside;
-    const QByteArray digest = archivedExecutableDigest(archivePath);
-    if (!announcedDigest || digest.isEmpty() || digest.compare(announcedDigest, Qt::CaseInsensitive) != 0)
+    const QByteArray digest = archivedExecutableDigest(archive);
+    if (digest.isEmpty() || !sameDigest(digest.constData(), announcedDigest))
         return ReleaseVerdict::DigestDiffers;
     return ReleaseVerdict::Genuine;
 }
@@ -150,7 +166,7 @@ std::string downloadAddress(const std::string& downloadPrefix, std::int64_t seco
     return downloadPrefix + "Quillmark.zip?t=" + std::to_string(secondsSince1970);
 }
 
-std::string signatureAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970)
+std::string manifestAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970)
 {
-    return downloadPrefix + "Quillmark.zip.sig?t=" + std::to_string(secondsSince1970);
+    return downloadPrefix + "Quillmark.release?t=" + std::to_string(secondsSince1970);
 }

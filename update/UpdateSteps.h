@@ -1,6 +1,6 @@
 #pragma once
 
-#include "update/ReleaseSignature.h"
+#include "update/ReleaseManifest.h"
 
 #include <QByteArray>
 #include <QString>
@@ -28,12 +28,27 @@ std::string oldCopyPath(const std::string& startPath);
 /// without a ".." component, on any system (so neither "/", "\" nor a drive letter begins it).
 bool archiveEntryStaysInside(const QString& name);
 
+/// How much an update may unpack: far more than a release holds (one executable and a few files of tens
+/// of megabytes), far less than would fill the program's disk.
+constexpr unsigned long long kMaxUnpackedBytes = 512ULL * 1024 * 1024;
+constexpr int kMaxArchiveEntries = 1000;
+
+struct UnpackLimits
+{
+    unsigned long long maxBytes = kMaxUnpackedBytes; // the entries' sizes added up
+    int maxEntries = kMaxArchiveEntries;
+};
+
 /// Whether every entry of the zip archive at `archivePath` unpacks inside its folder as a plain file or
-/// folder (no symbolic links). False as well when the archive cannot be read.
-bool archiveStaysInside(const QString& archivePath);
+/// folder (no symbolic links), and all of them together within `limits`. False as well when the archive
+/// cannot be read.
+bool archiveStaysInside(const QString& archivePath, const UnpackLimits& limits = {});
 
 /// Whether `text` is what a version reply announces as a release: an MD5 digest, 32 hexadecimal digits.
 bool isMd5Digest(const char* text);
+
+/// Whether two digests in hexadecimal are the same, whatever the letter case of their digits.
+bool sameDigest(const char* a, const char* b);
 
 /// Whether an archive entry named `name` would land on the user's settings file "Quillmark.qmk" beside
 /// the program (letter case aside, as Windows treats names): such an entry is never unpacked, so an
@@ -44,21 +59,22 @@ bool replacesSettingsFile(const QString& name);
 enum class ReleaseVerdict
 {
     Genuine,       // signed with a built-in key, unpacks inside its folder, holds the announced executable
-    BadSignature,  // no signature, one of the wrong size, or one no built-in key accepts over these bytes
-    EntryOutside,  // unreadable, or an entry would land outside the program's folder (or is a link)
+    BadSignature,  // not the archive the signed description names: another size or SHA-512
+    EntryOutside,  // unreadable, an entry would land outside the program's folder (or is a link), or it
+                   // unpacks past the limits
     DigestDiffers, // its executable is missing or not the one whose digest the server announced
 };
 
-/// Judges the archive at `archivePath` with its detached `signature`, the program's release `keys` and the
-/// digest the version reply announced (hex digits compared without regard to letter case).
-ReleaseVerdict judgeRelease(const QString& archivePath, const QByteArray& signature,
-                            const std::vector<release::PublicKey>& keys, const char* announcedDigest);
+/// Judges the archive at `archivePath` (read from disk in pieces, never whole) against the release's
+/// signed `manifest`, the digest the version reply announced (compared as sameDigest() does) and `limits`.
+ReleaseVerdict judgeRelease(const std::string& archivePath, const release::Manifest& manifest,
+                            const char* announcedDigest, const UnpackLimits& limits = {});
 
 /// Whether an exchange with a server reached it, whatever it answered: a result of sendPostRequest()
 /// other than a failed socket, a refused or unreachable connection, or an unknown host.
 bool serverAnswered(int httpResult);
 
-/// The address of the release archive under `downloadPrefix`, and of its signature; the time (seconds
-/// since 1970) only keeps caches from serving an older file.
+/// The address of the release archive under `downloadPrefix`, and of its signed description; the time
+/// (seconds since 1970) only keeps caches from serving an older file.
 std::string downloadAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970);
-std::string signatureAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970);
+std::string manifestAddress(const std::string& downloadPrefix, std::int64_t secondsSince1970);

@@ -4,6 +4,7 @@
 #include <array>
 #include <cstring>
 #include <map>
+#include <new>
 #include <string_view>
 
 namespace spreadsheet {
@@ -163,18 +164,25 @@ CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
 
     CellGrid::Build build;
     // One pass over the text gives an upper bound for both tables, so they never reallocate: growing a
-    // vector of tens of millions of cells would briefly need twice its memory.
+    // vector of tens of millions of cells would briefly need twice its memory. Only a line break behind
+    // another byte can end a row that is not blank; blank rows take no room in the tables.
     {
-        std::size_t separators = 0, lineBreaks = 0;
+        std::size_t separators = 0, rowEnds = 0;
+        bool afterBreak = true;
         for (unsigned char c : text) {
+            const bool lineBreak = classOf[c] >= Carriage;
             separators += classOf[c] == Delimiter;
-            lineBreaks += classOf[c] >= Carriage;
+            rowEnds += lineBreak && !afterBreak;
+            afterBreak = lineBreak;
         }
-        build.rowTextStart.reserve(lineBreaks + 1);
-        build.rowFirstCell.reserve(lineBreaks + 2);
-        build.cellEnds.reserve(separators + lineBreaks + 1);
+        const unsigned long long tableBytes =
+            16ULL * (rowEnds + 2) + 4ULL * (static_cast<unsigned long long>(separators) + rowEnds + 1);
+        if (options.tableBytesLimit != 0 && tableBytes > options.tableBytesLimit)
+            throw std::bad_alloc();
+        build.rowTextStart.reserve(rowEnds + 1);
+        build.rowFirstCell.reserve(rowEnds + 2);
+        build.cellEnds.reserve(separators + rowEnds + 1);
     }
-    build.rowFirstCell.push_back(0);
 
     std::vector<ColumnImport> outputFormats;
     const auto importOf = [&](std::size_t sourceColumn) {
@@ -212,8 +220,7 @@ CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
     };
     auto endRecord = [&] {
         if (takingRecord()) {
-            build.rowTextStart.push_back(rowStart);
-            build.rowFirstCell.push_back(build.cellEnds.size());
+            build.endRow(rowStart);
         } else {
             write = rowStart;
         }

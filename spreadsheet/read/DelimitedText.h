@@ -19,6 +19,9 @@ struct DelimitedOptions
     std::size_t startRow = 1;             // 1-based first row taken
     std::vector<ColumnImport> columns;    // per source column (0-based); missing ones are General
     const StopCheck* stop = nullptr;      // asked once per block of records; the parse ends when it says so
+    /// Bytes the row and cell tables may take; more throws std::bad_alloc before any is allocated, as an
+    /// allocation that failed would. 0: no limit but the machine's.
+    unsigned long long tableBytesLimit = 0;
 };
 
 /// Length of a first line "sep=X" (X one character, the line end included), which names the delimiter

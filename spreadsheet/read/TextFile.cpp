@@ -19,13 +19,10 @@ constexpr std::size_t kPieceBytes = 1 << 20;
 // Opens a regular file for reading and tells its size (0 when it cannot be had: the reads decide then).
 Status openRegularFile(const std::string& path, FileHandle& handle, std::uintmax_t& size)
 {
+    if (Status regular = checkRegularFile(path); !regular.ok())
+        return regular;
     std::error_code error;
     const std::filesystem::path file = std::filesystem::u8path(path);
-    const auto status = std::filesystem::status(file, error);
-    if (error || !std::filesystem::exists(status))
-        return Status::failure("cannot find " + path);
-    if (!std::filesystem::is_regular_file(status))
-        return Status::failure(path + " is not a file");
     handle.reset(std::fopen(path.c_str(), "rb"));
     if (!handle)
         return Status::failure("cannot open " + path + ": " + std::strerror(errno));
@@ -34,6 +31,34 @@ Status openRegularFile(const std::string& path, FileHandle& handle, std::uintmax
         size = 0;
     return Status::success();
 }
+
+} // namespace
+
+Status checkRegularFile(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::file_status status = fs::status(fs::u8path(path), error);
+    if (error || !fs::exists(status))
+        return Status::failure("cannot find " + path);
+    switch (status.type()) {
+    case fs::file_type::regular:
+        return Status::success();
+    case fs::file_type::directory:
+        return Status::failure(path + " is a folder, not a file");
+    case fs::file_type::fifo:
+        return Status::failure(path + " is a named pipe (FIFO), not a file");
+    case fs::file_type::block:
+    case fs::file_type::character:
+        return Status::failure(path + " is a device, not a file");
+    case fs::file_type::socket:
+        return Status::failure(path + " is a socket, not a file");
+    default:
+        return Status::failure(path + " is not a file");
+    }
+}
+
+namespace {
 
 Status readError(const std::string& path) { return Status::failure("cannot read " + path + ": " + std::strerror(errno)); }
 

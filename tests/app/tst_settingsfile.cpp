@@ -172,6 +172,10 @@ class TestSettingsFile : public QObject
         QTest::newRow("key written twice") << "k=n\r\nk=y\r\n" << "n";
         QTest::newRow("value of 1023 bytes") << "k=" + QString(1023, 'v') + "\r\n" << QString(1023, 'v');
         QTest::newRow("value of 1024 bytes cut") << "k=" + QString(1024, 'v') + "\r\n" << QString(1023, 'v');
+        QTest::newRow("line feeds only") << "j=1\nk=D:\\b\\\nm=2\n"
+                                         << "D:\\b\\";
+        QTest::newRow("carriage returns only") << "j=1\rk=y\rm=2\r"
+                                               << "y";
     }
     void settingValue()
     {
@@ -224,6 +228,12 @@ class TestSettingsFile : public QObject
             << B("a=1\r\n") << B(fits, 'v') << 0 << "a=1\r\nk=" + B(fits, 'v') + "\r\n";
         QTest::newRow("entry one byte too long") << B("a=1\r\n") << B(fits + 1, 'v') << -1 << B("a=1\r\n");
         QTest::newRow("too long with its leading line end") << B("a=1") << B(fits - 1, 'v') << -1 << B("a=1");
+        // A file edited on another system: the entry's own line end stays, and so does every other line.
+        QTest::newRow("line feeds only") << B("a=1\nk=old\nb=2\n") << B("new") << 0 << B("a=1\nk=new\nb=2\n");
+        QTest::newRow("carriage returns only") << B("k=old\rb=2\r") << B("n") << 0 << B("k=n\rb=2\r");
+        QTest::newRow("mixed line ends") << B("a=1\r\nk=x\rb=2\n") << B("y") << 0 << B("a=1\r\nk=y\rb=2\n");
+        QTest::newRow("appended after a bare carriage return")
+            << B("a=1\r") << B("2") << 0 << B("a=1\rk=2\r\n");
     }
     void setSettingValue()
     {
@@ -238,6 +248,23 @@ class TestSettingsFile : public QObject
         QCOMPARE(SetSettingValue(QFile::encodeName(path).constData(), "k", value.constData()), result);
         QCOMPARE(readAll(path), after);
         QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), after.isNull() ? 0 : 1);
+    }
+
+    // A file too large to be read whole is never written over: the 3 GiB of a sparse file stay.
+    void leavesAFileItCannotReadWhole()
+    {
+        QTemporaryDir folder;
+        const QString path = folder.filePath(QStringLiteral("Quillmark.qmk"));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        QVERIFY(file.write("SourcePath=/data/\r\n") > 0);
+        QVERIFY(file.resize(3LL * 1024 * 1024 * 1024)); // sparse: nothing allocated
+        file.close();
+        QCOMPARE(SetSettingValue(QFile::encodeName(path).constData(), "xlsxMode", "n"), -1);
+        QCOMPARE(QFileInfo(path).size(), 3LL * 1024 * 1024 * 1024);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.read(19), QByteArray("SourcePath=/data/\r\n"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 
     // The new text goes to a temporary file that takes the old one's place: a reader of the old file

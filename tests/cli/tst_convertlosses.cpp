@@ -1,5 +1,6 @@
 // quillmark-convert loses nothing without a word: names the file system cannot decode, two sources for one
-// workbook, unreadable folders, long names, a save killed half way, and a batch stopped by a signal.
+// workbook, unreadable folders, what is no file or too large a file, long names, a save killed half way,
+// and a batch stopped by a signal.
 
 #include "convert/StatusTexts.h"
 #include "platform/FileNameEncoding.h"
@@ -13,6 +14,7 @@
 #include <QtTest>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <unistd.h>
 
 class TestConvertLosses : public QObject
@@ -27,6 +29,8 @@ private slots:
     void reportsSourcesSharingAWorkbookName();
     void reportsUnreadableFolders_data();
     void reportsUnreadableFolders();
+    void namesWhatItCannotConvert_data();
+    void namesWhatItCannotConvert();
     void savesNamesUpToTheFileSystemLimit();
     void nextSaveRemovesWhatAKilledSaveLeft();
     void stopsOnTerminationSignals_data();
@@ -132,6 +136,45 @@ void TestConvertLosses::reportsUnreadableFolders()
     QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});
     if (bySettings)
         QCOMPARE(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt")), QFile::encodeName(source_) + "/locked\n");
+}
+
+void TestConvertLosses::namesWhatItCannotConvert_data()
+{
+    reportsSourcesSharingAWorkbookName_data();
+}
+
+// A named pipe, a link to a device and a file far larger than this computer's memory (sparse: nothing of
+// it is allocated) are named with their reasons; the batch neither blocks on them nor ends.
+void TestConvertLosses::namesWhatItCannotConvert()
+{
+    QFETCH(bool, bySettings);
+    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+    QVERIFY(mkfifo(QFile::encodeName(source_ + QStringLiteral("/pipe.csv")).constData(), 0600) == 0);
+    QVERIFY(QFile::link(QStringLiteral("/dev/zero"), source_ + QStringLiteral("/zero.csv")));
+    QFile huge(source_ + QStringLiteral("/huge.csv"));
+    QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(1LL << 40));
+    huge.close();
+    QStringList arguments{source_, QStringLiteral("--out"), output_};
+    if (bySettings)
+        arguments << QStringLiteral("--by-settings");
+
+    const Result result = runConverter(arguments);
+
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY(result.out.contains(StatusTexts::summary(1).toUtf8()));
+    const QString err = QString::fromUtf8(result.err);
+    const QString reasons[][2] = {{"pipe.csv", "is a named pipe (FIFO), not a file"},
+                                  {"zero.csv", "is a device, not a file"},
+                                  {"huge.csv", bySettings
+                                                   ? "is larger than the conversion by settings can take"
+                                                   : "is too large for this computer's memory"}};
+    for (const auto& [name, reason] : reasons) {
+        const QString path = source_ + '/' + name;
+        QVERIFY2(err.contains(QStringLiteral("not converted: ") + path + QStringLiteral(": ") + path + ' ' +
+                              reason),
+                 qPrintable(err));
+    }
+    QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});
 }
 
 // The save's temporary sibling never makes a name the file system takes too long for it.

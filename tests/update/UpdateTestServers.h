@@ -127,8 +127,11 @@ class RawReplyServer
 };
 
 /// An HTTP/1.0 server that answers every request for a path (the query left aside) with its body from
-/// `bodies`, and 404 for any other path, closing each connection after its reply, until it goes. It
-/// counts the requests it answered.
+/// `bodies`, and 404 for any other path, closing each connection after its reply, until it goes. A body
+/// that starts with "HTTP/" is sent as the whole reply, status line and headers included; kEndless is a
+/// body without a length that never ends. It counts the requests it answered.
+inline const QByteArray kEndless = "<endless body>";
+
 class CannedHttpServer
 {
   public:
@@ -176,9 +179,21 @@ class CannedHttpServer
         path = path.left(path.indexOf('?') < 0 ? path.size() : path.indexOf('?'));
         const auto found = bodies_.constFind(path);
         const QByteArray body = found == bodies_.constEnd() ? QByteArray("not found") : *found;
-        const QByteArray reply = (found == bodies_.constEnd() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
-                                 QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size()) +
-                                 "\r\nConnection: close\r\n\r\n" + body;
+        if (body == kEndless) {
+            const QByteArray header = "HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n";
+            const QByteArray piece(64 * 1024, 'z');
+            bool sent = send(peer, header.constData(), static_cast<size_t>(header.size()), MSG_NOSIGNAL) > 0;
+            while (sent && !stopping_) // until the client gives up
+                sent = send(peer, piece.constData(), static_cast<size_t>(piece.size()), MSG_NOSIGNAL) > 0;
+            ++requests_;
+            return;
+        }
+        const QByteArray reply =
+            body.startsWith("HTTP/")
+                ? body
+                : (found == bodies_.constEnd() ? "HTTP/1.0 404 Not Found" : "HTTP/1.0 200 OK") +
+                      QByteArray("\r\nContent-Length: ") + QByteArray::number(body.size()) +
+                      "\r\nConnection: close\r\n\r\n" + body;
         for (qsizetype sent = 0; sent < reply.size();) {
             const ssize_t count = send(peer, reply.constData() + sent, static_cast<size_t>(reply.size() - sent),
                                        MSG_NOSIGNAL);

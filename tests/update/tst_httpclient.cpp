@@ -42,7 +42,7 @@ class TestHttpClient : public QObject
         QCOMPARE(server.finish(), expected);
     }
 
-    // "200" anywhere in the header block accepts the reply; the body ends at its Content-Length, the
+    // A status line with 200 accepts the reply, nothing else does; the body ends at its Content-Length, the
     // peer's close or the time limit, whichever comes first, and each piece is cut at a NUL.
     void readsReplies_data()
     {
@@ -60,8 +60,14 @@ class TestHttpClient : public QObject
             << L{"HTTP/1.0 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found"} << 0 << true
             << int(kHttpNotAccepted) << QByteArray();
         QTest::newRow("200 only in a header line")
-            << L{"HTTP/1.0 404 Not Found\r\nDate: Sat, 01 Jan 2000 00:00:00 GMT\r\n\r\nbody"} << 0
-            << true << ok << QByteArray("body");
+            << L{"HTTP/1.0 404 Not Found\r\nDate: Sat, 01 Jan 2000 00:00:00 GMT\r\n\r\nbody"} << 0 << true
+            << int(kHttpNotAccepted) << QByteArray();
+        QTest::newRow("200 only in the reason phrase")
+            << L{"HTTP/1.0 404 200 OK\r\n\r\nbody"} << 0 << true << int(kHttpNotAccepted) << QByteArray();
+        QTest::newRow("status 2000") << L{"HTTP/1.0 2000 OK\r\n\r\nbody"} << 0 << true
+                                     << int(kHttpNotAccepted) << QByteArray();
+        QTest::newRow("200 without a protocol")
+            << L{"200 OK\r\n\r\nbody"} << 0 << true << int(kHttpNotAccepted) << QByteArray();
         QTest::newRow("line ends without CR")
             << L{"HTTP/1.0 200 OK\nServer: x\n\nbody"} << 0 << true << ok << QByteArray("body");
         QTest::newRow("NUL cuts only the piece it arrives in")

@@ -4,6 +4,7 @@
 // follows an update.
 
 #include "update/FileHelpers.h"
+#include "update/ReleaseManifest.h"
 #include "update/ReleaseSignature.h"
 #include "update/ThreadPost.h"
 #include "update/UpdateRestart.h"
@@ -28,6 +29,7 @@
 
 using updatetest::CannedHttpServer;
 using updatetest::deadPort;
+using updatetest::kEndless;
 using updatetest::ReleaseServerProcess;
 
 namespace {
@@ -38,14 +40,26 @@ const QByteArray kOldBuild = "old build";
 const QByteArray kNewBuild = "new build";
 const QByteArray kSettings = "SourcePath=/data/in/\r\nxlsxMode=y\r\n"; // the user's settings file
 
-// Who signed a release, if anyone.
+// Who signed a release's description, if anyone.
 enum class Signer
 {
-    None,       // no signature file at all
+    None,       // no description at all
     ReleaseKey, // the key the program trusts
     OtherKey,   // a key of someone else's
-    OtherBytes, // the trusted key, but over another archive
+    OtherBytes, // the trusted key, but describing another archive
 };
+
+// How a canned server sends the release.
+enum class Served
+{
+    Whole,
+    HalfArchive,        // only the first half of the archive
+    EndlessArchive,     // an archive body that never ends
+    EndlessDescription, // a description that never ends
+    NoArchive,          // the description, but no archive (404)
+};
+
+const QByteArray kProgramVersion = "7.0";
 
 QByteArray digestOf(const QByteArray& bytes)
 {
@@ -104,6 +118,7 @@ UpdateServer loopbackServer(quint16 port)
 
 Q_DECLARE_METATYPE(UpdateOutcome)
 Q_DECLARE_METATYPE(Signer)
+Q_DECLARE_METATYPE(Served)
 
 class TestSelfUpdate : public QObject
 {
@@ -116,27 +131,35 @@ class TestSelfUpdate : public QObject
 
     QString keyFile(const char* name) const { return keys_.filePath(QString::fromLatin1(name)); }
 
-    // Writes `entries` as the release archive of `folder` and its signature as `signer` makes it.
-    void writeRelease(const QString& folder, const Entries& entries, Signer signer) const
+    // Writes `entries` as the release archive of `folder` and its description of `version` as `signer`
+    // makes it.
+    void writeRelease(const QString& folder, const Entries& entries, Signer signer,
+                      const QByteArray& version) const
     {
         const QString archive = QDir(folder).filePath(QStringLiteral("Quillmark.zip"));
         QVERIFY(writeArchive(archive, entries));
-        QByteArray signedBytes = readAll(archive);
+        QByteArray described = readAll(archive);
         if (signer == Signer::None)
             return;
         if (signer == Signer::OtherBytes)
-            signedBytes += "another archive";
-        const std::string signature =
-            release::sign(std::string_view(signedBytes.constData(), static_cast<std::size_t>(signedBytes.size())),
-                          signer == Signer::OtherKey ? *otherSecret_ : *releaseSecret_);
-        QVERIFY(writeFile(archive + QStringLiteral(".sig"), QByteArray::fromStdString(signature)));
+            described += "another archive";
+        release::Manifest manifest;
+        manifest.version = version.toStdString();
+        manifest.archiveBytes = described.size();
+        manifest.archiveSha512 =
+            QCryptographicHash::hash(described, QCryptographicHash::Sha512).toHex().toStdString();
+        const std::string text =
+            release::signedManifest(manifest, signer == Signer::OtherKey ? *otherSecret_ : *releaseSecret_);
+        QVERIFY(!text.empty());
+        QVERIFY(writeFile(QDir(folder).filePath(QStringLiteral("Quillmark.release")),
+                          QByteArray::fromStdString(text)));
     }
 
     // A program folder holding the executable `startName` ("old build"), a leftover old copy and the
     // user's settings file, and a release folder with `entries` as its archive signed by `signer` (no
     // archive when null). The program trusts the release key.
     UpdateSetup prepare(const QTemporaryDir& root, const QString& startName, const Entries* entries,
-                        Signer signer = Signer::ReleaseKey) const
+                        Signer signer = Signer::ReleaseKey, const QByteArray& version = "7.1") const
     {
         QDir(root.path()).mkdir(QStringLiteral("program"));
         QDir(root.path()).mkdir(QStringLiteral("release"));
@@ -147,13 +170,15 @@ class TestSelfUpdate : public QObject
         setup.roundPauseMs = 10;
         setup.maxRounds = 2;
         setup.requestTimeoutMs = 2000;
-        setup.downloadLimits = {2, 5, 10};
+        setup.downloadLimits = {2, 5, 10, 1024 * 1024};
+        setup.unpackLimits = {1024 * 1024, 20};
         setup.releaseKeys = {releaseKey_};
+        setup.programVersion = kProgramVersion.toStdString();
         writeFile(QFile::decodeName(setup.programPath.c_str()), kOldBuild);
         writeFile(QFile::decodeName(::oldCopyPath(setup.programPath).c_str()), "leftover");
         writeFile(QFile::decodeName((setup.programDir + "Quillmark.qmk").c_str()), kSettings);
         if (entries)
-            writeRelease(root.filePath(QStringLiteral("release")), *entries, signer);
+            writeRelease(root.filePath(QStringLiteral("release")), *entries, signer, version);
         return setup;
     }
     // Starts `worker` on `thread` as the window does: the thread's start runs the whole update.
@@ -284,16 +309,18 @@ class TestSelfUpdate : public QObject
 
     // Whole update runs against servers on loopback: the release server over a release folder, or, where
     // a server must misbehave, one with canned replies. What the program folder holds afterwards, and the
-    // signals sent: the success only when the executable was replaced, the balloon only when the download
-    // failed. Every refusal leaves the program file and the settings file byte for byte as they were, and
-    // neither the archive nor its signature behind.
+    // signals sent: the success only when the executable was replaced, the balloon only when the archive
+    // could not be downloaded. Every refusal (the attacks of a server that answers for the program's
+    // update hosts among them) leaves the program file and the settings file byte for byte as they were,
+    // and no download behind. The program is version 7.0 and may unpack 1 MiB in 20 entries.
     void updates_data()
     {
         QTest::addColumn<QString>("startName");
         QTest::addColumn<Entries>("entries"); // of the release archive; none when empty
         QTest::addColumn<Signer>("signer");
+        QTest::addColumn<QByteArray>("version");  // the release's, as its description names it
         QTest::addColumn<QByteArray>("reply");    // a canned version reply; empty: the release server answers
-        QTest::addColumn<bool>("truncated");      // the canned server sends only half the archive
+        QTest::addColumn<Served>("served");       // how the canned server sends the release
         QTest::addColumn<bool>("primaryAnswers"); // else only the backup server does
         QTest::addColumn<UpdateOutcome>("outcome");
         QTest::addColumn<QStringList>("programFolder"); // afterwards
@@ -305,65 +332,103 @@ class TestSelfUpdate : public QObject
         const QStringList untouched{"Quillmark=old build", settings, "Quillmark_old=leftover"};
         const QByteArray newDigest = "{\"Quillmark\":\"" + digestOf(kNewBuild) + "\"}";
         const QByteArray none;
+        const QByteArray v = "7.1";
         using O = UpdateOutcome;
         using S = Signer;
+        const Served whole = Served::Whole;
         QTest::newRow("announced digest is this executable's")
-            << exe << Entries{{exe, kOldBuild}} << S::ReleaseKey << none << false << true << O::UpToDate << untouched;
-        QTest::newRow("newer release") << exe << release << S::ReleaseKey << none << false << true << O::Updated
-                                       << updated;
+            << exe << Entries{{exe, kOldBuild}} << S::ReleaseKey << v << none << whole << true << O::UpToDate
+            << untouched;
+        QTest::newRow("newer release")
+            << exe << release << S::ReleaseKey << v << none << whole << true << O::Updated << updated;
         QTest::newRow("only the backup server answers")
-            << exe << release << S::ReleaseKey << none << false << false << O::Updated << updated;
+            << exe << release << S::ReleaseKey << v << none << whole << false << O::Updated << updated;
         QTest::newRow("started under another name")
-            << QStringLiteral("convert") << release << S::ReleaseKey << none << false << true << O::Updated
+            << QStringLiteral("convert") << release << S::ReleaseKey << v << none << whole << true
+            << O::Updated
             << QStringList{"Quillmark.qmk=" + QString::fromUtf8(kSettings), "convert=new build",
                            "convert_old=old build", "notes.txt=notes"};
         QTest::newRow("release with a settings file keeps the user's")
             << exe << Entries{{exe, kNewBuild}, {QStringLiteral("Quillmark.qmk"), "xlsxMode=n\r\n"}}
-            << S::ReleaseKey << none << false << true << O::Updated
+            << S::ReleaseKey << v << none << whole << true << O::Updated
             << QStringList{"Quillmark=new build", settings, "Quillmark_old=old build"};
 
-        QTest::newRow("signed with another key")
-            << exe << release << S::OtherKey << none << false << true << O::SignatureRefused << untouched;
+        QTest::newRow("signed with another key") << exe << release << S::OtherKey << v << none << whole
+                                                 << true << O::SignatureRefused << untouched;
         QTest::newRow("unsigned release")
-            << exe << release << S::None << none << false << true << O::SignatureRefused << untouched;
-        QTest::newRow("signature over other bytes")
-            << exe << release << S::OtherBytes << none << false << true << O::SignatureRefused << untouched;
+            << exe << release << S::None << v << none << whole << true << O::SignatureRefused << untouched;
+        QTest::newRow("description of other bytes") << exe << release << S::OtherBytes << v << none << whole
+                                                    << true << O::SignatureRefused << untouched;
         QTest::newRow("archive truncated on the way")
-            << exe << release << S::ReleaseKey << newDigest << true << true << O::SignatureRefused << untouched;
+            << exe << release << S::ReleaseKey << v << newDigest << Served::HalfArchive << true
+            << O::SignatureRefused << untouched;
         QTest::newRow("executable is not the announced one")
-            << exe << release << S::ReleaseKey << QByteArray("{\"Quillmark\":\"" + digestOf("newer build") + "\"}")
-            << false << true << O::DigestMismatch << untouched;
+            << exe << release << S::ReleaseKey << v
+            << QByteArray("{\"Quillmark\":\"" + digestOf("newer build") + "\"}") << whole << true
+            << O::DigestMismatch << untouched;
         QTest::newRow("signed entry in the parent folder")
-            << exe << Entries{{exe, kNewBuild}, {QStringLiteral("../escape.txt"), "x"}} << S::ReleaseKey << none
-            << false << true << O::ArchiveRefused << untouched;
+            << exe << Entries{{exe, kNewBuild}, {QStringLiteral("../escape.txt"), "x"}} << S::ReleaseKey << v
+            << none << whole << true << O::ArchiveRefused << untouched;
         QTest::newRow("signed entry with an absolute path")
-            << exe << Entries{{QStringLiteral("/escape.txt"), "x"}, {exe, kNewBuild}} << S::ReleaseKey << none
-            << false << true << O::ArchiveRefused << untouched;
+            << exe << Entries{{QStringLiteral("/escape.txt"), "x"}, {exe, kNewBuild}} << S::ReleaseKey << v
+            << none << whole << true << O::ArchiveRefused << untouched;
+
+        // The attacks of a hostile server: a replay of an older signed release, this very executable
+        // announced in capitals, bodies without end, an archive that expands past the limits, an error
+        // status whose headers hold "200".
+        QTest::newRow("replay of an older release") << exe << release << S::ReleaseKey << QByteArray("6.9")
+                                                    << none << whole << true << O::NotNewer << untouched;
+        QTest::newRow("same version again") << exe << release << S::ReleaseKey << kProgramVersion << none
+                                            << whole << true << O::NotNewer << untouched;
+        QTest::newRow("this executable's digest in capitals")
+            << exe << release << S::ReleaseKey << v
+            << QByteArray("{\"Quillmark\":\"" + digestOf(kOldBuild).toUpper() + "\"}") << whole << true
+            << O::UpToDate << untouched;
+        QTest::newRow("endless archive") << exe << release << S::ReleaseKey << v << newDigest
+                                         << Served::EndlessArchive << true << O::DownloadFailed << untouched;
+        QTest::newRow("endless description")
+            << exe << release << S::ReleaseKey << v << newDigest << Served::EndlessDescription << true
+            << O::SignatureRefused << untouched;
+        QTest::newRow("signed archive that expands past the limit")
+            << exe << Entries{{exe, kNewBuild}, {QStringLiteral("zeros"), QByteArray(2 * 1024 * 1024, '\0')}}
+            << S::ReleaseKey << v << none << whole << true << O::ArchiveRefused << untouched;
+        Entries crowded{{exe, kNewBuild}};
+        for (int i = 0; i < 20; ++i)
+            crowded.append({QStringLiteral("entry%1").arg(i), "x"});
+        QTest::newRow("signed archive with too many entries")
+            << exe << crowded << S::ReleaseKey << v << none << whole << true << O::ArchiveRefused
+            << untouched;
+        QTest::newRow("error status with 200 in a header")
+            << exe << release << S::ReleaseKey << v
+            << "HTTP/1.0 404 Not Found\r\nX-Served-By: node-200\r\nContent-Length: 2000\r\n\r\n" + newDigest
+            << whole << true << O::NoRelease << untouched;
 
         // Nothing announced, nothing downloaded: the release server has no executable to announce (404), or
         // a reply holds no digest.
         QTest::newRow("release without the executable")
-            << exe << Entries{{QStringLiteral("notes.txt"), "notes"}} << S::ReleaseKey << none << false << true
+            << exe << Entries{{QStringLiteral("notes.txt"), "notes"}} << S::ReleaseKey << v << none << whole
+            << true << O::NoRelease << untouched;
+        QTest::newRow("no release published")
+            << exe << Entries{} << S::None << v << none << whole << true << O::NoRelease << untouched;
+        QTest::newRow("reply without a digest")
+            << exe << release << S::ReleaseKey << v << QByteArray("{\"Quillmark\":}") << whole << true
             << O::NoRelease << untouched;
-        QTest::newRow("no release published") << exe << Entries{} << S::None << none << false << true
-                                              << O::NoRelease << untouched;
-        QTest::newRow("reply without a digest") << exe << release << S::ReleaseKey << QByteArray("{\"Quillmark\":}")
-                                                << false << true << O::NoRelease << untouched;
-        QTest::newRow("download fails") << exe << Entries{} << S::None << newDigest << false << true
-                                        << O::DownloadFailed << untouched;
+        QTest::newRow("download fails") << exe << Entries{{exe, kNewBuild}} << S::ReleaseKey << v << newDigest
+                                        << Served::NoArchive << true << O::DownloadFailed << untouched;
     }
     void updates()
     {
         QFETCH(QString, startName);
         QFETCH(Entries, entries);
         QFETCH(Signer, signer);
+        QFETCH(QByteArray, version);
         QFETCH(QByteArray, reply);
-        QFETCH(bool, truncated);
+        QFETCH(Served, served);
         QFETCH(bool, primaryAnswers);
         QFETCH(UpdateOutcome, outcome);
         QFETCH(QStringList, programFolder);
         QTemporaryDir root;
-        UpdateSetup setup = prepare(root, startName, entries.isEmpty() ? nullptr : &entries, signer);
+        UpdateSetup setup = prepare(root, startName, entries.isEmpty() ? nullptr : &entries, signer, version);
         const QString releaseFolder = root.filePath(QStringLiteral("release"));
 
         std::unique_ptr<ReleaseServerProcess> releaseServer;
@@ -374,11 +439,17 @@ class TestSelfUpdate : public QObject
             port = releaseServer->port();
         } else {
             QMap<QByteArray, QByteArray> bodies{{"/version", reply}};
-            QByteArray archive = readAll(releaseFolder + QStringLiteral("/Quillmark.zip"));
-            if (!archive.isEmpty())
-                bodies.insert("/Quillmark.zip", truncated ? archive.left(archive.size() / 2) : archive);
-            if (QFile::exists(releaseFolder + QStringLiteral("/Quillmark.zip.sig")))
-                bodies.insert("/Quillmark.zip.sig", readAll(releaseFolder + QStringLiteral("/Quillmark.zip.sig")));
+            const QByteArray archive = readAll(releaseFolder + QStringLiteral("/Quillmark.zip"));
+            if (!archive.isEmpty() && served != Served::NoArchive)
+                bodies.insert("/Quillmark.zip", served == Served::HalfArchive
+                                                    ? archive.left(archive.size() / 2)
+                                                : served == Served::EndlessArchive ? kEndless
+                                                                                   : archive);
+            if (QFile::exists(releaseFolder + QStringLiteral("/Quillmark.release")))
+                bodies.insert("/Quillmark.release",
+                              served == Served::EndlessDescription
+                                  ? kEndless
+                                  : readAll(releaseFolder + QStringLiteral("/Quillmark.release")));
             cannedServer = std::make_unique<CannedHttpServer>(bodies);
             port = cannedServer->port();
         }
@@ -401,6 +472,26 @@ class TestSelfUpdate : public QObject
             QVERIFY(QFileInfo(QFile::decodeName(setup.programPath.c_str())).permissions() & QFile::ExeOwner);
     }
 
+    // Versions compare number by number; the text of a version is digits and dots only.
+    void compareVersions_data()
+    {
+        QTest::addColumn<QByteArray>("newer");
+        QTest::addColumn<QByteArray>("older");
+        QTest::newRow("second number of two digits") << QByteArray("7.10") << QByteArray("7.9");
+        QTest::newRow("more numbers") << QByteArray("7.0.1") << QByteArray("7");
+        QTest::newRow("first number decides") << QByteArray("10.0") << QByteArray("9.99.99");
+    }
+    void compareVersions()
+    {
+        QFETCH(QByteArray, newer);
+        QFETCH(QByteArray, older);
+        QVERIFY(release::compareVersions(newer.toStdString(), older.toStdString()) > 0);
+        QVERIFY(release::compareVersions(older.toStdString(), newer.toStdString()) < 0);
+        QCOMPARE(release::compareVersions("7.1", "7.1.0"), 0);
+        for (const char* text : {"", "7.", ".7", "7..1", "7.x", "1234567890", "-1"})
+            QVERIFY2(!release::isVersion(text), text);
+    }
+
     // A program that carries no release key could install nothing, so it asks no server at all.
     void asksNoServerWithoutAReleaseKey()
     {
@@ -418,47 +509,72 @@ class TestSelfUpdate : public QObject
                               "Quillmark_old=leftover"}));
     }
 
-    // The release manager's way, with the release server's own commands: publish --key signs the archive,
-    // serve sends the signature beside it, and the program installs the release.
+    // The release manager's way, with the release server's own commands: publish --key reads the version
+    // the executable records and signs the archive's description, serve sends it beside the archive, and
+    // the program installs the release. The detached signature over the archive stays for programs that
+    // read nothing else.
     void installsAReleasePublishedWithTheKey()
     {
         QTemporaryDir root;
         UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), nullptr);
         const QString build = root.filePath(QStringLiteral("build"));
         QVERIFY(QDir().mkpath(build));
-        QVERIFY(writeFile(build + QStringLiteral("/Quillmark"), kNewBuild));
+        const QByteArray executable = kNewBuild + QByteArray("\0Quillmark-release-version:7.2\0", 32);
+        QVERIFY(writeFile(build + QStringLiteral("/Quillmark"), executable));
         QProcess publish;
         publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
                       {QStringLiteral("publish"), QStringLiteral("--key"), keyFile("release.key"),
                        root.filePath(QStringLiteral("release")), build + QStringLiteral("/Quillmark")});
         QVERIFY(publish.waitForFinished(10000));
         QCOMPARE(publish.exitCode(), 0);
-        QCOMPARE(QDir(root.filePath(QStringLiteral("release"))).entryList(QDir::Files),
-                 (QStringList{"Quillmark.zip", "Quillmark.zip.sig"}));
+        const QDir releaseFolder(root.filePath(QStringLiteral("release")));
+        QCOMPARE(releaseFolder.entryList(QDir::Files),
+                 (QStringList{"Quillmark.release", "Quillmark.zip", "Quillmark.zip.sig"}));
+        release::Manifest manifest;
+        QVERIFY(release::readSignedManifest(
+            readAll(releaseFolder.filePath(QStringLiteral("Quillmark.release"))).toStdString(), {releaseKey_},
+            manifest));
+        QCOMPARE(manifest.version, std::string("7.2"));
+        const QByteArray archive = readAll(releaseFolder.filePath(QStringLiteral("Quillmark.zip")));
+        QVERIFY(release::signatureValid(
+            archive.toStdString(),
+            readAll(releaseFolder.filePath(QStringLiteral("Quillmark.zip.sig"))).toStdString(),
+            {releaseKey_}));
 
-        ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
+        ReleaseServerProcess server(releaseFolder.path());
         QVERIFY(server.port() != 0);
         setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};
         ThreadPost worker(setup);
         QCOMPARE(worker.runUpdate(), UpdateOutcome::Updated);
-        QCOMPARE(readAll(QFile::decodeName(setup.programPath.c_str())), kNewBuild);
+        QCOMPARE(readAll(QFile::decodeName(setup.programPath.c_str())), executable);
     }
 
-    // Publishing needs a key that can sign: without one the release folder stays as it was.
-    void publishRefusesAMissingKey()
+    // Publishing needs a key that can sign and a version: without them the release folder stays as it was.
+    void publishRefusesAMissingKeyOrVersion_data()
     {
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QStringList>("versionOption");
+        QTest::newRow("missing key") << QStringLiteral("missing.key") << QStringList{"--version", "7.1"};
+        QTest::newRow("damaged key") << QStringLiteral("damaged.key") << QStringList{"--version", "7.1"};
+        QTest::newRow("no version recorded nor given") << QString() << QStringList();
+        QTest::newRow("not a version") << QString() << QStringList{"--version", "7.1-beta"};
+    }
+    void publishRefusesAMissingKeyOrVersion()
+    {
+        QFETCH(QString, key);
+        QFETCH(QStringList, versionOption);
         QTemporaryDir root;
         QVERIFY(writeFile(root.filePath(QStringLiteral("Quillmark")), kNewBuild));
         QVERIFY(writeFile(root.filePath(QStringLiteral("damaged.key")), QByteArray(128, 'a') + '\n'));
-        for (const QString& key : {root.filePath(QStringLiteral("missing.key")), root.filePath(QStringLiteral("damaged.key"))}) {
-            QProcess publish;
-            publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
-                          {QStringLiteral("publish"), QStringLiteral("--key"), key, root.path(),
-                           root.filePath(QStringLiteral("Quillmark"))});
-            QVERIFY(publish.waitForFinished(10000));
-            QCOMPARE(publish.exitCode(), 1);
-            QCOMPARE(QDir(root.path()).entryList(QDir::Files), (QStringList{"damaged.key", "Quillmark"}));
-        }
+        QProcess publish;
+        publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
+                      QStringList{QStringLiteral("publish"), QStringLiteral("--key"),
+                                  key.isEmpty() ? keyFile("release.key") : root.filePath(key)} +
+                          versionOption +
+                          QStringList{root.path(), root.filePath(QStringLiteral("Quillmark"))});
+        QVERIFY(publish.waitForFinished(10000));
+        QCOMPARE(publish.exitCode(), 1);
+        QCOMPARE(QDir(root.path()).entryList(QDir::Files), (QStringList{"damaged.key", "Quillmark"}));
     }
 
     // As in the program, only stop() ends the search for a server; nothing is touched meanwhile.
@@ -504,6 +620,8 @@ class TestSelfUpdate : public QObject
         const Entries release{{QStringLiteral("Quillmark"), standIn.readAll()}};
         QTemporaryDir root;
         UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), &release);
+        setup.downloadLimits.maxBytes = platform::kDownloadMaxBytes; // a real program, of some megabytes
+        setup.unpackLimits = UnpackLimits();
         ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
         QVERIFY(server.port() != 0);
         setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};

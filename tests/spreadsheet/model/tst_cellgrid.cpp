@@ -59,6 +59,8 @@ private slots:
     void setCell_data();
     void setCell();
     void measuresParsedGrid();
+    void blankRowsStoreNothing_data();
+    void blankRowsStoreNothing();
 };
 
 void TestCellGrid::setCell_data()
@@ -88,6 +90,9 @@ void TestCellGrid::setCell_data()
                                          << 2 << 5 << QList<int>{0};
     QTest::newRow("same cell twice, then appended")
         << QStringList{"0,0=a", "0,0=b", "0,1=c", "0,0=d"} << QByteArray("[d][c]") << 2 << 1 << QList<int>{0};
+    QTest::newRow("blank rows between stored ones")
+        << QStringList{"0,0=a", "2,0=b", "2,1=c", "5,0=d", "3,1=late"}
+        << QByteArray("[a]\n\n[b][c]\n[][late]\n\n[d]") << 2 << 4 << QList<int>{3};
     QTest::newRow("column 16383") << QStringList{"0,16383=x"} << QByteArray("[]").repeated(16383) + "[x]" << 16384
                                   << 1 << QList<int>{};
 }
@@ -132,6 +137,32 @@ void TestCellGrid::measuresParsedGrid()
     grid.setCell(2, 2, "appended");
     QCOMPARE(render(grid), QByteArray("[ab][override]\n[1][2][3456][]\n[x][][appended]"));
     QCOMPARE(int(grid.longestCellBytes()), 8);
+}
+
+// Rows of no cell or a single empty one hold no table entry; the rows around them keep their places.
+void TestCellGrid::blankRowsStoreNothing_data()
+{
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::addColumn<int>("storedCells");
+    QTest::newRow("runs of blank lines")
+        << QByteArray("\n\na\n\n\nb,c\n\n") << QByteArray("\n\n[a]\n\n\n[b][c]\n") << 3;
+    QTest::newRow("alternating") << QByteArray("a\r\n\r\nb\r\n\r\nc") << QByteArray("[a]\n\n[b]\n\n[c]") << 3;
+    QTest::newRow("quoted empty field is blank, two empty fields are not")
+        << QByteArray("\"\"\n,\n") << QByteArray("\n[][]") << 2;
+    QTest::newRow("only blank lines") << QByteArray(100000, '\n') << QByteArray(99999, '\n') << 0;
+}
+
+void TestCellGrid::blankRowsStoreNothing()
+{
+    QFETCH(QByteArray, text);
+    QFETCH(QByteArray, expected);
+    QFETCH(int, storedCells);
+    const CellGrid grid = spreadsheet::parseDelimited(text.toStdString(), spreadsheet::DelimitedOptions());
+    QCOMPARE(render(grid), expected);
+    QList<int> apart;
+    QCOMPARE(renderStored(grid, apart), expected);
+    QCOMPARE(int(grid.storedCells()), storedCells);
 }
 
 QTEST_APPLESS_MAIN(TestCellGrid)
