@@ -21,6 +21,7 @@ BUILD=(
   libquazip1-qt5-dev
   libcurl4-openssl-dev
   libsodium-dev  # release signatures of the self-update
+  qttranslations5-l10n  # Qt's own texts in Chinese, compiled into the program
 )
 TEST=(
   python3 python3-openpyxl python3-xlrd  # independent readers of our workbooks
