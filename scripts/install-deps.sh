@@ -6,11 +6,13 @@
 #   install-deps.sh --runtime  what the program needs at run time only (an unpacked bundle)
 set -euo pipefail
 
-# Shared libraries the executables load, and the desktop's file opener for the list of failed files.
+# Shared libraries the executables load, the desktop's file opener for the list of failed files, and a
+# Chinese font for the window's texts (a clean system may have none: every label a row of boxes).
 RUNTIME=(
   libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5
   zlib1g libisal2 libgsf-1-114 libquazip1-qt5-1 libcurl4 libsodium23
   xdg-utils
+  fonts-wqy-microhei
 )
 BUILD=(
   build-essential cmake pkg-config ninja-build
