@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -150,6 +151,8 @@ void MainWindow::on_Signal_SetButtonEnable()
     ui->pBtn_Transform->setEnabled(true);
     ui->pBtn_AutoTransform->setEnabled(true);
     batchRunning = false;
+    progressPause->stop();
+    progress.drawn = true;
     ui->pgBar_Progress->hide();
     reportBatchEnd();
     if (updateWaiting)
@@ -172,15 +175,36 @@ void MainWindow::reportBatchEnd()
 
 void MainWindow::showFileStarted(int number, int count)
 {
-    progressNumber = number;
-    progressCount = count;
+    progress.number = number;
+    progress.count = count;
     showFileProgress(QString(), 0, 0);
-    ui->pgBar_Progress->show();
 }
 
 void MainWindow::showFileProgress(const QString& stage, qint64 done, qint64 total)
 {
-    const ProgressDisplay display = progressDisplay(progressNumber, progressCount, stage, done, total);
+    progress.stage = stage;
+    progress.done = done;
+    progress.total = total;
+    progress.drawn = false;
+    drawProgressSoon();
+}
+
+// A batch of small files reports thousands of files a minute: drawing each would take the processor
+// from the batch, and nobody could read it.
+void MainWindow::drawProgressSoon()
+{
+    if (progressPause->isActive())
+        return;
+    drawProgress();
+    progressPause->start();
+}
+
+void MainWindow::drawProgress()
+{
+    const ProgressDisplay display =
+        progressDisplay(progress.number, progress.count, progress.stage, progress.done, progress.total);
     ui->pgBar_Progress->setValue(display.permille);
     ui->pgBar_Progress->setFormat(display.text);
+    ui->pgBar_Progress->show();
+    progress.drawn = true;
 }

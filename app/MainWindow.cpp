@@ -95,6 +95,13 @@ MainWindow::MainWindow(QWidget* parent)
     ui->lEdt_SourcePath->setAcceptDrops(false);
     ui->lEdt_SavePath->setAcceptDrops(false);
     ui->pgBar_Progress->hide(); // shown while a batch runs
+    progressPause = new QTimer(this);
+    progressPause->setSingleShot(true);
+    progressPause->setInterval(100);
+    connect(progressPause, &QTimer::timeout, this, [this] {
+        if (!progress.drawn)
+            drawProgressSoon();
+    });
 
     if (ShowsWindowAtStart(g_AppPaths.firstArgument, QSystemTrayIcon::isSystemTrayAvailable()))
         show();

@@ -13,6 +13,7 @@
 class MergeObject;
 class QLineEdit;
 class QThread;
+class QTimer;
 class SystemTray;
 class ThreadPost;
 struct ConversionOptions;
@@ -111,6 +112,9 @@ class MainWindow : public QMainWindow
     void reportBatchEnd();
     void showFileStarted(int number, int count);
     void showFileProgress(const QString& stage, qint64 done, qint64 total);
+    /// Draws the progress bar now, or when its pause is over: at most ten times a second.
+    void drawProgressSoon();
+    void drawProgress();
     void startUpdateCheck();
     /// The box of a completed update; its OK ends the program and starts the new version.
     void announceUpdate();
@@ -125,7 +129,15 @@ class MainWindow : public QMainWindow
     std::unique_ptr<MergeObject> convertWorker;
     bool batchRunning = false;  // from the request until the worker's end signal
     bool updateWaiting = false; // an update completed during a batch, announced at its end
-    int progressNumber = 0, progressCount = 0; // the file in hand, of how many
+    // The progress last reported, and whether the bar shows it yet.
+    struct
+    {
+        int number = 0, count = 0; // the file in hand, of how many
+        QString stage;
+        qint64 done = 0, total = 0;
+        bool drawn = true;
+    } progress;
+    QTimer* progressPause = nullptr; // a child
     SystemTray* systemTray = nullptr;                   // child of the window
     // The update check's thread and worker: started once per run and never deleted while it runs.
     QThread* updateThread = nullptr;
