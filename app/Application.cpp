@@ -2,9 +2,13 @@
 
 #include "app/AppPaths.h"
 #include "app/MainWindow.h"
+#include "app/QtTranslation.h"
+#include "app/RunningCopy.h"
 #include "app/SingleInstance.h"
+#include "app/UsageNotes.h"
 #include "platform/ExecutablePath.h"
 #include "platform/FileNameEncoding.h"
+#include "platform/InstanceChannel.h"
 
 #include <QApplication>
 
@@ -22,11 +26,21 @@ int RunQuillmark(int argc, char** argv)
     if (!arguments.empty() && !executable.isEmpty())
         arguments[0] = executable.constData();
     FillAppPaths(g_AppPaths, argc, arguments.data());
-    KeepSingleInstance();
 
     auto application = std::make_unique<QApplication>(argc, argv);
+    // One copy runs at a time, but a batch is never lost to a second start: a copy that is converting
+    // keeps running, brings its window forward (not for a quiet start) and this start ends here.
+    const QString channel = platform::instanceChannelName();
+    if (!KeepSingleInstance(AskRunningCopy(channel, IsAutorunArgument(g_AppPaths.firstArgument))))
+        return 0;
+    const std::unique_ptr<QTranslator> translation = InstallQtChineseTranslation();
+
     auto window = std::make_unique<MainWindow>();
+    auto laterStarts = std::make_unique<RunningCopyChannel>(
+        [&window](bool quietStart) { return window->answerLaterStart(quietStart); });
+    laterStarts->listen(channel);
     const int exitCode = application->exec();
+    laterStarts.reset();
     window.reset();
     application.reset();
     return exitCode;

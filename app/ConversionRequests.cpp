@@ -2,8 +2,11 @@
 
 #include "app/MainWindow.h"
 
+#include "app/ProgressDisplay.h"
+#include "convert/BatchProgress.h"
 #include "convert/ConversionOptions.h"
 #include "convert/MergeObject.h"
+#include "convert/StatusTexts.h"
 #include "ui_MainWindow.h"
 
 #include <QDir>
@@ -11,6 +14,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QThread>
+#include <QTimer>
 
 namespace {
 
@@ -43,6 +47,19 @@ bool MainWindow::foldersExist(const ConversionOptions& options)
     return true;
 }
 
+void MainWindow::rememberFolders(const ConversionOptions& options)
+{
+    writeSetting("SourcePath", options.SourcePath.toLocal8Bit().constData());
+    if (!options.SaveToQuondamPath)
+        writeSetting("SavePath", options.SavePath.toLocal8Bit().constData());
+}
+
+void MainWindow::removeOldFailureList(ConversionOptions& options)
+{
+    options.FailListPath = options.SourcePath + QStringLiteral("/无法转换的文件目录.txt");
+    QFile::remove(options.FailListPath);
+}
+
 void MainWindow::lockForBatch(ConversionOptions& options)
 {
     ui->lb_ShowDisposing->setText(QString());
@@ -66,6 +83,10 @@ void MainWindow::on_pBtn_AutoTransform_clicked()
     takeFolders(options);
     if (!foldersExist(options))
         return;
+    rememberFolders(options);
+    // This mode lists its failures, with their reasons, in the list of the conversion by settings.
+    removeOldFailureList(options);
+    options.ListAutomaticFailures = true;
     lockForBatch(options);
     startBatch(&MainWindow::pBtn_AutoTransform_HasClicked, &MergeObject::AutoTransform);
 }
@@ -78,10 +99,8 @@ void MainWindow::on_pBtn_Transform_clicked()
     options.UCS2 = ui->cBox_UCS2->isChecked() && !options.UTF8BOM;
     if (!foldersExist(options))
         return;
-
-    // A list left by an earlier batch must not pass for this one's.
-    options.FailListPath = options.SourcePath + QStringLiteral("/无法转换的文件目录.txt");
-    QFile::remove(options.FailListPath);
+    rememberFolders(options);
+    removeOldFailureList(options);
 
     lockForBatch(options);
     options.SetTextFormat = ui->cBox_SetTextFormat->isChecked();
@@ -103,6 +122,10 @@ void MainWindow::startBatch(void (MainWindow::*request)(), void (MergeObject::*b
     connect(this, request, convertWorker.get(), batch);
     connect(convertWorker.get(), &MergeObject::Signal_SetButtonEnable, this,
             &MainWindow::on_Signal_SetButtonEnable);
+    connect(convertWorker->progress(), &BatchProgress::fileStarted, this,
+            [this](int number, int count) { showFileStarted(number, count); });
+    connect(convertWorker->progress(), &BatchProgress::fileProgress, this, &MainWindow::showFileProgress);
+    batchRunning = true;
     emit(this->*request)();
 }
 
@@ -127,4 +150,61 @@ void MainWindow::on_Signal_SetButtonEnable()
 {
     ui->pBtn_Transform->setEnabled(true);
     ui->pBtn_AutoTransform->setEnabled(true);
+    batchRunning = false;
+    progressPause->stop();
+    progress.drawn = true;
+    ui->pgBar_Progress->hide();
+    reportBatchEnd();
+    if (updateWaiting)
+        announceUpdate();
+}
+
+// The worker's report is complete once its end signal has arrived.
+void MainWindow::reportBatchEnd()
+{
+    const BatchReport& report = convertWorker->report();
+    if (!report.stoppedAt.isEmpty()) {
+        ui->lb_ShowDisposing->setText(StatusTexts::sourceCannotBeOpened() + StatusTexts::stoppedAt(report.stoppedAt));
+    } else if (report.finished && (!report.failures.isEmpty() || !report.unreadableFolders.isEmpty())) {
+        ui->lb_ShowDisposing->setText(StatusTexts::summary(report.converted) +
+                                      StatusTexts::notConverted(report.failures.size(),
+                                                                report.unreadableFolders.size(),
+                                                                !report.failureListPath.isEmpty()));
+    }
+}
+
+void MainWindow::showFileStarted(int number, int count)
+{
+    progress.number = number;
+    progress.count = count;
+    showFileProgress(QString(), 0, 0);
+}
+
+void MainWindow::showFileProgress(const QString& stage, qint64 done, qint64 total)
+{
+    progress.stage = stage;
+    progress.done = done;
+    progress.total = total;
+    progress.drawn = false;
+    drawProgressSoon();
+}
+
+// A batch of small files reports thousands of files a minute: drawing each would take the processor
+// from the batch, and nobody could read it.
+void MainWindow::drawProgressSoon()
+{
+    if (progressPause->isActive())
+        return;
+    drawProgress();
+    progressPause->start();
+}
+
+void MainWindow::drawProgress()
+{
+    const ProgressDisplay display =
+        progressDisplay(progress.number, progress.count, progress.stage, progress.done, progress.total);
+    ui->pgBar_Progress->setValue(display.permille);
+    ui->pgBar_Progress->setFormat(display.text);
+    ui->pgBar_Progress->show();
+    progress.drawn = true;
 }

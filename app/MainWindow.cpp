@@ -11,9 +11,15 @@
 #include "update/UpdateRestart.h"
 
 #include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QThread>
+#include <QTimer>
+#include <QUrl>
 
 // The pictures live in a static library; this keeps them linked in. Must stand outside any namespace.
 static void initResources()
@@ -23,10 +29,26 @@ static void initResources()
 
 namespace {
 
+// How long a copy that told a later start it is idle keeps its buttons locked: the later start ends it
+// at once, and should that fail this copy goes on as before.
+constexpr int kEndingMs = 10000;
+
 QString chooseFolderWithDialog(QWidget* parent)
 {
     return QFileDialog::getExistingDirectory(parent, QStringLiteral("选择文件夹"), QStringLiteral("."),
                                              QFileDialog::ShowDirsOnly | QFileDialog::DontResolveSymlinks);
+}
+
+// The one local folder a drag from a file manager carries; empty for anything else (files, several
+// items, remote places, text).
+QString draggedFolder(const QMimeData* data)
+{
+    if (!data || !data->hasUrls() || data->urls().size() != 1)
+        return QString();
+    const QUrl url = data->urls().constFirst();
+    if (!url.isLocalFile() || !QFileInfo(url.toLocalFile()).isDir())
+        return QString();
+    return url.toLocalFile();
 }
 
 } // namespace
@@ -67,6 +89,19 @@ MainWindow::MainWindow(QWidget* parent)
     startUpdateCheck();
 
     restoreSettings();
+
+    // Folders dropped on the line edits are the window's too, not text for them.
+    setAcceptDrops(true);
+    ui->lEdt_SourcePath->setAcceptDrops(false);
+    ui->lEdt_SavePath->setAcceptDrops(false);
+    ui->pgBar_Progress->hide(); // shown while a batch runs
+    progressPause = new QTimer(this);
+    progressPause->setSingleShot(true);
+    progressPause->setInterval(100);
+    connect(progressPause, &QTimer::timeout, this, [this] {
+        if (!progress.drawn)
+            drawProgressSoon();
+    });
 
     if (ShowsWindowAtStart(g_AppPaths.firstArgument, QSystemTrayIcon::isSystemTrayAvailable()))
         show();
@@ -111,8 +146,53 @@ void MainWindow::on_Signal_UpdateSuccess()
     // Started quietly, the program keeps running: the new executable takes effect at the next start.
     if (!restartsAfterUpdate(g_AppPaths.firstArgument))
         return;
+    // The restart would end a running batch: the box waits for its end.
+    if (batchRunning) {
+        updateWaiting = true;
+        return;
+    }
+    announceUpdate();
+}
+
+void MainWindow::announceUpdate()
+{
+    updateWaiting = false;
     QMessageBox::about(this, updateSuccessTitle(), updateSuccessText());
     quitAndRestart(g_AppPaths.programPath);
+}
+
+RunningCopyAnswer MainWindow::answerLaterStart(bool quietStart)
+{
+    if (batchRunning) {
+        if (!quietStart)
+            ShowSoftWindow();
+        return RunningCopyAnswer::Busy;
+    }
+    ui->pBtn_AutoTransform->setEnabled(false);
+    ui->pBtn_Transform->setEnabled(false);
+    QTimer::singleShot(kEndingMs, this, [this] {
+        if (!batchRunning) {
+            ui->pBtn_Transform->setEnabled(true);
+            ui->pBtn_AutoTransform->setEnabled(true);
+        }
+    });
+    return RunningCopyAnswer::Idle;
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (!draggedFolder(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    const QString folder = draggedFolder(event->mimeData());
+    if (folder.isEmpty())
+        return;
+    // As the folder button writes it: native separators, one at the end.
+    ui->lEdt_SourcePath->setText(QDir::toNativeSeparators(QDir::cleanPath(folder) + QLatin1Char('/')));
+    event->acceptProposedAction();
 }
 
 void MainWindow::setFolderChooser(FolderChooser chooser)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunningCopy.h"
 #include "app/SettingsFile.h"
 
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 class MergeObject;
 class QLineEdit;
 class QThread;
+class QTimer;
 class SystemTray;
 class ThreadPost;
 struct ConversionOptions;
@@ -50,6 +52,16 @@ class MainWindow : public QMainWindow
 
     /// The icon in the notification area, for messages to the user.
     SystemTray* trayIcon() const { return systemTray; }
+
+    /// Answers a later start of the program: while a batch runs this copy keeps running (Busy) and shows
+    /// its window unless the start is a quiet one; otherwise it is about to be ended (Idle) and starts no
+    /// batch in the meantime.
+    RunningCopyAnswer answerLaterStart(bool quietStart);
+
+  protected:
+    /// A folder dragged from a file manager and dropped onto the window becomes the source folder.
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
   signals:
     void pBtn_Transform_HasClicked();
@@ -90,9 +102,22 @@ class MainWindow : public QMainWindow
     bool foldersExist(const ConversionOptions& options);
     /// Empties the status line, locks both conversion buttons and takes the format and delimiter.
     void lockForBatch(ConversionOptions& options);
+    /// The folders of a batch that starts are remembered, typed or chosen alike.
+    void rememberFolders(const ConversionOptions& options);
+    /// A list of failed files left by an earlier batch must not pass for this one's.
+    void removeOldFailureList(ConversionOptions& options);
     void startBatch(void (MainWindow::*request)(), void (MergeObject::*batch)());
     void disposeWorker();
+    /// The red line's last text names the files that were not converted, or the file that stopped it.
+    void reportBatchEnd();
+    void showFileStarted(int number, int count);
+    void showFileProgress(const QString& stage, qint64 done, qint64 total);
+    /// Draws the progress bar now, or when its pause is over: at most ten times a second.
+    void drawProgressSoon();
+    void drawProgress();
     void startUpdateCheck();
+    /// The box of a completed update; its OK ends the program and starts the new version.
+    void announceUpdate();
 
     std::unique_ptr<Ui::MainWindow> ui;
     int screenWidth = 0;
@@ -102,6 +127,17 @@ class MainWindow : public QMainWindow
     // The worker of the latest batch and its thread; both replaced at each request.
     std::unique_ptr<QThread> convertThread;
     std::unique_ptr<MergeObject> convertWorker;
+    bool batchRunning = false;  // from the request until the worker's end signal
+    bool updateWaiting = false; // an update completed during a batch, announced at its end
+    // The progress last reported, and whether the bar shows it yet.
+    struct
+    {
+        int number = 0, count = 0; // the file in hand, of how many
+        QString stage;
+        qint64 done = 0, total = 0;
+        bool drawn = true;
+    } progress;
+    QTimer* progressPause = nullptr; // a child
     SystemTray* systemTray = nullptr;                   // child of the window
     // The update check's thread and worker: started once per run and never deleted while it runs.
     QThread* updateThread = nullptr;

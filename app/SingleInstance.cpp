@@ -46,13 +46,15 @@ int TerminateFirstProcessByName(const char* name)
     return 0;
 }
 
-void KeepSingleInstance()
+bool KeepSingleInstance(RunningCopyAnswer answer, const char* name)
 {
+    if (answer == RunningCopyAnswer::Busy)
+        return false;
     std::vector<platform::ProcessEntry> processes;
     if (!platform::listProcesses(processes))
-        return;
-    const long copy = CopyToTerminate(processes, platform::programExecutableName(),
-                                      platform::currentProcessId(), platform::currentUser());
+        return true;
+    const long copy = CopyToTerminate(processes, name, platform::currentProcessId(), platform::currentUser());
     if (copy >= 0)
         platform::terminateProcess(copy);
+    return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/RunningCopy.h"
 #include "platform/ProcessList.h"
 
 #include <string>
@@ -22,6 +23,8 @@ long CopyToTerminate(const std::vector<platform::ProcessEntry>& processes, const
 /// else 0 (also for a null name or no process list).
 int TerminateFirstProcessByName(const char* name);
 
-/// When more than one copy of the program runs for this user (this one included), ends exactly one: the
-/// first other copy in the process list. Start-up goes on at once either way.
-void KeepSingleInstance();
+/// Whether this start goes on, given the running copy's `answer`. A copy that is converting is never
+/// ended: this start leaves the window to it and does not go on. Otherwise, when more than one copy runs
+/// under the executable name `name` for this user (this one included), exactly one is ended, the first
+/// other copy in the process list, and start-up goes on at once.
+bool KeepSingleInstance(RunningCopyAnswer answer, const char* name = platform::programExecutableName());

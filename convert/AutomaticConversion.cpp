@@ -7,3 +7,8 @@ AutomationObject* AutomaticConversion::obtainWorkbook(AutomationObject&, Automat
 {
     return workbooks.querySubObject("Open(const QString&)", nativePath);
 }
+
+QString AutomaticConversion::failureListLine(const QString& nativePath, const QString& reason) const
+{
+    return nativePath + QStringLiteral(": ") + reason + QLatin1Char('\n');
+}

@@ -18,6 +18,7 @@ struct ConversionOptions
     bool UCS2 = false;
     bool UTF8BOM = false;
     QString FailListPath;             // SourcePath + "/无法转换的文件目录.txt"
+    bool ListAutomaticFailures = false; // the automatic conversion lists its failures in FailListPath too
 };
 
 /// The process-wide options record.

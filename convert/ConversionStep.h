@@ -21,4 +21,9 @@ public:
     virtual void cleanUp() {}
     /// Whether files that fail are listed in the failure list file at the end of the batch.
     virtual bool keepsFailureList() const { return false; }
+    /// The line of the failure list for a file or folder that was not converted, with its line feed.
+    virtual QString failureListLine(const QString& nativePath, const QString& /*reason*/) const
+    {
+        return nativePath + QLatin1Char('\n');
+    }
 };

@@ -77,7 +77,7 @@ void MergeObject::Transform()
 
 void MergeObject::AutoTransform()
 {
-    AutomaticConversion step;
+    AutomaticConversion step(g_ConversionOptions.ListAutomaticFailures);
     runBatch(step);
 }
 
@@ -130,7 +130,7 @@ void MergeObject::runBatch(ConversionStep& step)
     report_.unreadableFolders = unreadableFolders_;
     if (step.keepsFailureList()) {
         for (const QString& folder : unreadableFolders_)
-            failureText += folder + QLatin1Char('\n');
+            failureText += step.failureListLine(folder, QStringLiteral("the folder could not be read"));
     }
     platform::initializeAutomationForThread();
 
@@ -198,6 +198,7 @@ void MergeObject::runBatch(ConversionStep& step)
                 openError.clear();
                 AutomationObject* workbook = step.obtainWorkbook(*application, *workbooks, nativePath, stopped);
                 if (stopped) {
+                    report_.stoppedAt = nativePath;
                     emit ShowDisposingFile(StatusTexts::sourceCannotBeOpened());
                     report_.failures << nativePath + QStringLiteral(": it cannot be opened for reading and "
                                                                     "writing; the batch stopped here");
@@ -227,7 +228,7 @@ void MergeObject::runBatch(ConversionStep& step)
             if (!converted) {
                 report_.failures << nativePath + QStringLiteral(": ") + reason;
                 if (step.keepsFailureList())
-                    failureText += nativePath + QLatin1Char('\n');
+                    failureText += step.failureListLine(nativePath, reason);
             }
             step.cleanUp();
         }

@@ -20,7 +20,8 @@ struct BatchReport
     bool finished = false;   // the batch reached its summary
     QStringList failures;    // "native path: reason", one per file not converted
     QStringList unreadableFolders; // native paths of the folders whose files could not be listed
-    QString failureListPath; // the list written at the end of a conversion by settings, if any
+    QString failureListPath; // the list of files not converted written at the end, if any
+    QString stoppedAt;       // native path of the file that stopped a conversion by settings, if any
 };
 
 /// Runs one conversion batch on a thread of its own: lists the files below the source folder, starts

@@ -19,5 +19,21 @@ inline QString summary(int converted)
 {
     return QStringLiteral("成功转换") + QString::number(converted) + QStringLiteral("个csv文件,");
 }
+/// Follows the summary when something was not converted: how many files, how many folders could not be
+/// read, and where they are listed.
+inline QString notConverted(int files, int folders, bool listed)
+{
+    QString text = QString::number(files) + QStringLiteral("个csv文件未能转换");
+    if (folders > 0)
+        text += QStringLiteral(",") + QString::number(folders) + QStringLiteral("个文件夹无法读取");
+    if (listed)
+        text += QStringLiteral(",详见无法转换的文件目录.txt");
+    return text;
+}
+/// The file that stopped a conversion by settings, after sourceCannotBeOpened().
+inline QString stoppedAt(const QString& nativePath)
+{
+    return QStringLiteral("  ") + nativePath;
+}
 
 } // namespace StatusTexts

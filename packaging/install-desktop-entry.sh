@@ -41,7 +41,9 @@ write_entry() {
 [Desktop Entry]
 Type=Application
 Name=Quillmark
+Name[zh_CN]=Quillmark CSV批量转换
 Comment=Convert folders of CSV files into Excel workbooks
+Comment[zh_CN]=将文件夹中的csv文件批量转换为Excel工作簿
 Exec="$quoted"$2
 Icon=$here/quillmark.png
 Path=$here

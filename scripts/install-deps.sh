@@ -7,11 +7,13 @@
 #   install-deps.sh --windows  what the Windows build and its tests under Wine need (scripts/build-windows.sh)
 set -euo pipefail
 
-# Shared libraries the executables load, and the desktop's file opener for the list of failed files.
+# Shared libraries the executables load, the desktop's file opener for the list of failed files, and a
+# Chinese font for the window's texts (a clean system may have none: every label a row of boxes).
 RUNTIME=(
   libqt5core5a libqt5gui5 libqt5widgets5 libqt5network5
   zlib1g libisal2 libquazip1-qt5-1 libcurl4 libsodium23
   xdg-utils
+  fonts-wqy-microhei
 )
 BUILD=(
   build-essential cmake pkg-config ninja-build
@@ -21,6 +23,7 @@ BUILD=(
   libquazip1-qt5-dev
   libcurl4-openssl-dev
   libsodium-dev  # release signatures of the self-update
+  qttranslations5-l10n  # Qt's own texts in Chinese, compiled into the program
 )
 TEST=(
   python3 python3-openpyxl python3-xlrd  # independent readers of our workbooks

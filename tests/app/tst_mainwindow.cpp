@@ -1,10 +1,14 @@
 // The window driven by object names and real clicks: the choices it restores and writes back, the folder
-// checks, batches started from it, the tray icon, the usage notes and the quiet start.
+// checks, batches started from it and how it shows them, a later start of the program, the update, the
+// tray icon, the usage notes and the quiet start.
 
 #include "../convert/HookedDispatch.h"
 
 #include "app/AppPaths.h"
 #include "app/MainWindow.h"
+#include "app/ProgressDisplay.h"
+#include "app/QtTranslation.h"
+#include "app/RunningCopy.h"
 #include "app/SystemTray.h"
 #include "app/UsageNotes.h"
 #include "convert/ConversionOptions.h"
@@ -19,7 +23,9 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QPointer>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSemaphore>
@@ -27,7 +33,9 @@
 #include <QThread>
 #include <QtTest>
 
+#include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -89,6 +97,17 @@ class TestMainWindow : public QObject
     void click(const char* name) { QTest::mouseClick(child(name), Qt::LeftButton); }
     void type(const char* name, const QString& text) { QTest::keyClicks(child(name), text); }
     QString status() const { return child<QLabel>("lb_ShowDisposing")->text(); }
+    QString native(const QString& file) const { return QDir::toNativeSeparators(file); }
+    // Starts an automatic batch of one file, saved beside it, held at the gate before the file opens.
+    void startHeldBatch(const QString& source)
+    {
+        writeFile(source + "/a.csv", "name\r\nalpha\r\n");
+        type("lEdt_SourcePath", source);
+        click("cBox_SaveToQuondamPath");
+        gate_.acquire(gate_.available());
+        click("pBtn_AutoTransform");
+        QTRY_COMPARE_WITH_TIMEOUT(status(), native(source + "/a.csv"), kBatchTimeout);
+    }
     bool batchRunning() const
     {
         return !child("pBtn_AutoTransform")->isEnabled() && !child("pBtn_Transform")->isEnabled();
@@ -250,8 +269,8 @@ class TestMainWindow : public QObject
             QVERIFY(shownChoices().contains(chosenFolder + "/ |"));
     }
 
-    // A missing or empty folder stops either button with one message, the source folder's first; typed
-    // folders are used, not remembered.
+    // A missing or empty folder stops either button with one message, the source folder's first; the
+    // folders of a batch that starts are remembered as typed (the output folder only where it is used).
     void folderChecks_data()
     {
         QTest::addColumn<QString>("button");
@@ -298,11 +317,15 @@ class TestMainWindow : public QObject
             QVERIFY(batchRunning());
             QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
             QCOMPARE(status(), StatusTexts::summary(0));
+            QByteArray remembered = settings + "SourcePath=" + folder.toLocal8Bit() + "\r\n";
+            if (!nextToSource)
+                remembered += "SavePath=" + folder.toLocal8Bit() + "\r\n";
+            QCOMPARE(readFile(settingsPath()), remembered);
         } else {
             QVERIFY(child("pBtn_AutoTransform")->isEnabled() && child("pBtn_Transform")->isEnabled());
             QCOMPARE(status(), notice);
+            QCOMPARE(readFile(settingsPath()), settings);
         }
-        QCOMPARE(readFile(settingsPath()), settings);
     }
 
     // The status line follows the worker and both buttons stay locked until the batch ends. A second batch
@@ -321,13 +344,20 @@ class TestMainWindow : public QObject
         click("pBtn_AutoTransform");
         QVERIFY(batchRunning());
         QCOMPARE(status(), QString());
+        auto* progress = child<QProgressBar>("pgBar_Progress");
+        QVERIFY(!progress->isVisible());
+        int number = 0;
         for (const QString& file : {source + "/a.csv", source + "/年度/b.csv"}) {
             QTRY_COMPARE_WITH_TIMEOUT(status(), QDir::toNativeSeparators(file), kBatchTimeout);
             QVERIFY(batchRunning());
+            ++number;
+            QTRY_COMPARE(progress->text(), QStringLiteral("第%1/2个文件  打开").arg(number));
+            QVERIFY(progress->isVisible());
             gate_.release();
         }
         QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
         QCOMPARE(status(), StatusTexts::summary(2));
+        QVERIFY(!progress->isVisible());
         QVERIFY(QFileInfo(output + "/年度/b.xlsx").size() > 0);
 
         gate_.release(1000);
@@ -357,6 +387,171 @@ class TestMainWindow : public QObject
         QCOMPARE(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
     }
 
+    // The automatic conversion names what it could not convert: in the list file, with reasons, opened for
+    // the user, and in the red line's last text.
+    void automaticFailuresAreListed()
+    {
+        const QString source = path(QStringLiteral("in")), output = path(QStringLiteral("out"));
+        writeFile(source + "/a.csv", "name\r\nalpha\r\n");
+        writeFile(source + "/long.csv", "name\r\n" + QByteArray(40000, 'x') + "\r\n");
+        writeFile(source + "/twice/data.csv", "name\r\nbeta\r\n");
+        writeFile(source + "/twice/data.CSV", "name\r\ngamma\r\n");
+        QVERIFY(QDir().mkpath(output));
+        QStringList opened;
+        platform::setTextFileOpener([&opened](const QString& file) { opened << file; });
+        openWindow();
+        type("lEdt_SourcePath", source);
+        type("lEdt_SavePath", output);
+        click("pBtn_AutoTransform");
+        QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+        platform::setTextFileOpener([](const QString&) {});
+
+        const QString failList = source + QStringLiteral("/无法转换的文件目录.txt");
+        QCOMPARE(opened, QStringList{native(failList)});
+        QCOMPARE(status(), StatusTexts::summary(2) + StatusTexts::notConverted(2, 0, true));
+        const QStringList lines = QString::fromLocal8Bit(readFile(failList)).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        // "path: reason"; of data.csv and data.CSV, the one that comes second has no workbook of its own.
+        QCOMPARE(lines[0].section(": ", 0, 0), native(source + "/long.csv"));
+        QVERIFY(lines[1].section(": ", 0, 0).startsWith(native(source + "/twice/data.")));
+        for (const QString& line : lines)
+            QVERIFY2(!line.section(": ", 1).isEmpty(), qPrintable(line));
+    }
+
+    // A file that stops the conversion by settings (gone once the batch has begun) is named in the window.
+    void aStoppingFileIsNamed()
+    {
+        const QString source = path(QStringLiteral("in")), output = path(QStringLiteral("out"));
+        writeFile(source + "/a.csv", "name\talpha\r\n");
+        writeFile(source + "/b.csv", "name\tbeta\r\n");
+        QVERIFY(QDir().mkpath(output));
+        openWindow();
+        type("lEdt_SourcePath", source);
+        type("lEdt_SavePath", output);
+        gate_.acquire(gate_.available());
+        click("pBtn_Transform");
+        QTRY_COMPARE_WITH_TIMEOUT(status(), native(source + "/a.csv"), kBatchTimeout);
+        QVERIFY(QFile::remove(source + "/b.csv"));
+        gate_.release(1000);
+        QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+        QCOMPARE(status(), StatusTexts::sourceCannotBeOpened() + StatusTexts::stoppedAt(native(source + "/b.csv")));
+    }
+
+    // A later start of the program asks this copy over its channel: while a batch runs, the copy keeps
+    // running and shows its window (not for a quiet start); idle, it says so and starts no batch before
+    // the later start ends it.
+    void answersALaterStart_data()
+    {
+        QTest::addColumn<bool>("converting");
+        QTest::addColumn<bool>("quietStart");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("shown");
+        QTest::newRow("converting") << true << false << int(RunningCopyAnswer::Busy) << true;
+        QTest::newRow("converting, quiet start") << true << true << int(RunningCopyAnswer::Busy) << false;
+        QTest::newRow("idle") << false << false << int(RunningCopyAnswer::Idle) << false;
+    }
+    void answersALaterStart()
+    {
+        QFETCH(bool, converting);
+        QFETCH(bool, quietStart);
+        QFETCH(int, answer);
+        QFETCH(bool, shown);
+        openWindow();
+        RunningCopyChannel channel([this](bool quiet) { return window_->answerLaterStart(quiet); });
+        const QString name = path(QStringLiteral("channel"));
+        QVERIFY(channel.listen(name));
+        if (converting)
+            startHeldBatch(path(QStringLiteral("in")));
+        window_->hide();
+
+        // The later start blocks while it asks; this thread must answer meanwhile.
+        std::atomic<int> answered{-1};
+        std::thread later([&] { answered = int(AskRunningCopy(name, quietStart, 10000)); });
+        QTRY_VERIFY_WITH_TIMEOUT(answered >= 0, 15000);
+        later.join();
+        QCOMPARE(answered.load(), answer);
+        QCOMPARE(window_->isVisible(), shown);
+        QVERIFY(batchRunning()); // converting, or locked until the later start ends this copy
+        gate_.release(1000);
+        if (converting) {
+            QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
+            QCOMPARE(status(), StatusTexts::summary(1));
+        }
+        QCOMPARE(AskRunningCopy(path(QStringLiteral("nobody")), false, 2000), RunningCopyAnswer::None);
+    }
+
+    // An update that completes during a batch is announced, and the program restarted, only at its end.
+    void updateWaitsForTheBatch()
+    {
+        const QString source = path(QStringLiteral("in"));
+        openWindow(); // its program path names no file: the restart starts nothing
+        startHeldBatch(source);
+
+        ModalBoxCloser closer;
+        QVERIFY(QMetaObject::invokeMethod(window_.get(), "on_Signal_UpdateSuccess"));
+        QCoreApplication::processEvents();
+        QVERIFY(batchRunning());
+        QCOMPARE(closer.seen, QStringList());
+        gate_.release(1000);
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen, QStringList{QStringLiteral("注意：|成功升级新版本!")}, kBatchTimeout);
+        QCOMPARE(status(), StatusTexts::summary(1));
+        QVERIFY(QFileInfo(source + "/a.xlsx").size() > 0);
+    }
+
+    // The progress bar's text and share of the stage in hand.
+    void progressText_data()
+    {
+        QTest::addColumn<QString>("stage");
+        QTest::addColumn<qint64>("done");
+        QTest::addColumn<qint64>("total");
+        QTest::addColumn<int>("permille");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("reading") << "reading" << qint64(1234567) << qint64(0) << 0 << "第3/200个文件  读取 1,234,567 行";
+        QTest::newRow("preparing") << "preparing" << qint64(1) << qint64(3) << 333 << "第3/200个文件  准备写入 33%";
+        QTest::newRow("writing") << "writing" << qint64(999999) << qint64(1000000) << 999 << "第3/200个文件  写入 99%";
+        QTest::newRow("more than all") << "writing" << qint64(7) << qint64(5) << 1000 << "第3/200个文件  写入 100%";
+    }
+    void progressText()
+    {
+        QFETCH(QString, stage);
+        QFETCH(qint64, done);
+        QFETCH(qint64, total);
+        QFETCH(int, permille);
+        QFETCH(QString, text);
+        const ProgressDisplay display = progressDisplay(3, 200, stage, done, total);
+        QCOMPARE(display.text, text);
+        QCOMPARE(display.permille, permille);
+    }
+
+    // One local folder dropped onto the window fills the source field; a file or two folders are refused.
+    void droppedFolderBecomesTheSource()
+    {
+        writeFile(path("in/a.csv"), "name\r\nalpha\r\n");
+        openWindow();
+        for (const QStringList& dropped : {QStringList{"in/a.csv"}, QStringList{"in", "in"}, QStringList{"in"}}) {
+            QMimeData data;
+            QList<QUrl> urls;
+            for (const QString& entry : dropped)
+                urls << QUrl::fromLocalFile(path(entry));
+            data.setUrls(urls);
+            QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window_.get(), &enter);
+            QCOMPARE(enter.isAccepted(), dropped == QStringList{"in"});
+            QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(window_.get(), &drop);
+        }
+        QCOMPARE(child<QLineEdit>("lEdt_SourcePath")->text(), native(path("in") + "/"));
+    }
+
+    // Qt's own buttons and dialogs speak Chinese, as the window does.
+    void qtTextsInChinese()
+    {
+        const std::unique_ptr<QTranslator> translation = InstallQtChineseTranslation();
+        QVERIFY(translation);
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "OK"), QStringLiteral("确定"));
+        QCOMPARE(QCoreApplication::translate("QPlatformTheme", "Cancel"), QStringLiteral("取消"));
+    }
+
     // The conversion by settings takes every option from the window and removes an old failure list,
     // which the automatic conversion leaves alone.
     void requestBySettingsFillsTheOptions()
@@ -374,8 +569,9 @@ class TestMainWindow : public QObject
 
         click("pBtn_AutoTransform");
         QTRY_VERIFY_WITH_TIMEOUT(!batchRunning(), kBatchTimeout);
-        QVERIFY(QFile::exists(failList));
+        QVERIFY(!QFile::exists(failList)); // the automatic conversion lists its failures there too
 
+        writeFile(failList, "left by an earlier batch\r\n");
         const ConversionOptions& options = g_ConversionOptions;
         click("pBtn_Transform");
         QVERIFY(batchRunning());

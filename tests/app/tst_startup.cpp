@@ -219,6 +219,25 @@ private slots:
         }
         QTRY_COMPARE(CountProcessesByName(sleeperName_.constData()), 2);
     }
+
+    // A copy that is converting survives a later start, which does not go on; an idle copy is ended as
+    // before (so is one that does not answer: the same path).
+    void keepsACopyThatIsConverting_data()
+    {
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<bool>("goesOn");
+        QTest::addColumn<int>("left"); // of the two sleepers left by terminatesTheFirstProcess
+        QTest::newRow("busy") << int(RunningCopyAnswer::Busy) << false << 2;
+        QTest::newRow("idle") << int(RunningCopyAnswer::Idle) << true << 1;
+    }
+    void keepsACopyThatIsConverting()
+    {
+        QFETCH(int, answer);
+        QFETCH(bool, goesOn);
+        QFETCH(int, left);
+        QCOMPARE(KeepSingleInstance(RunningCopyAnswer(answer), sleeperName_.constData()), goesOn);
+        QTRY_COMPARE(CountProcessesByName(sleeperName_.constData()), left);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestStartup)

@@ -67,6 +67,11 @@ private slots:
         QCOMPARE(QFileInfo(bundle_ + QStringLiteral("/Quillmark.qmk")).size(), qint64(0));
         const ProgramRun version = runProgram(bundle_ + QStringLiteral("/quillmark-convert"), {QStringLiteral("--version")});
         QCOMPARE(version.out, QByteArray("quillmark-convert " QUILLMARK_VERSION "\n"));
+        // Its README names the programs beside it, not those of a build folder.
+        const QByteArray readme = readFile(bundle_ + QStringLiteral("/README.md"));
+        QVERIFY(readme.contains("./quillmark-convert SOURCE_FOLDER --out OUTPUT_FOLDER"));
+        for (const char* elsewhere : {"build/app/", "build/cli/", "build/update/", "-xzf dist/"})
+            QVERIFY2(!readme.contains(elsewhere), elsewhere);
     }
 
     void convertsTheExamples()
