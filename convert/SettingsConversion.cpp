@@ -3,6 +3,8 @@
 #include "automation/AutomationObject.h"
 #include "convert/OutputLocation.h"
 #include "convert/SourceDecoding.h"
+#include "platform/FileAccess.h"
+#include "platform/FileNameEncoding.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,7 +29,8 @@ struct FileCloser
 // holds, or one that is read-only or gone, cannot be opened so, and that stops the batch.
 bool readSource(const QString& nativePath, QByteArray& bytes, bool& opened)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(QFile::encodeName(nativePath).constData(), "rb+"));
+    std::unique_ptr<std::FILE, FileCloser> file(
+        platform::openFile(platform::fileNameBytes(nativePath).toStdString(), "rb+"));
     opened = static_cast<bool>(file);
     if (!file)
         return false;

@@ -1,5 +1,7 @@
 #include "update/ReleaseServer.h"
 
+#include "platform/FileAccess.h"
+#include "platform/FileNameEncoding.h"
 #include "platform/ProcessList.h"
 #include "update/ReleaseArchive.h"
 #include "update/ReleaseSignature.h"
@@ -136,7 +138,8 @@ namespace {
 // Moves `temporary` onto `target` at once: readers see the old file or the new one, never a partial one.
 QString moveIntoPlace(const QString& temporary, const QString& target)
 {
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0)
+    if (platform::replaceFile(platform::fileNameBytes(temporary).toStdString(),
+                              platform::fileNameBytes(target).toStdString()))
         return {};
     QFile::remove(temporary);
     return QStringLiteral("cannot replace %1").arg(target);
@@ -147,9 +150,10 @@ QString moveIntoPlace(const QString& temporary, const QString& target)
 QString ReleaseServer::keygen(const QString& secretKeyPath, QString& publicKeyHex)
 {
     release::PublicKey publicKey{};
-    const std::string error = release::writeKeyFiles(QFile::encodeName(secretKeyPath).toStdString(), publicKey);
+    const std::string error =
+        release::writeKeyFiles(platform::fileNameBytes(secretKeyPath).toStdString(), publicKey);
     if (!error.empty())
-        return QString::fromLocal8Bit(error.c_str());
+        return platform::fileNameFromBytes(error.c_str());
     publicKeyHex = QString::fromStdString(release::toHex(publicKey));
     return {};
 }
@@ -158,9 +162,9 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
 {
     release::SecretKey secretKey;
     const std::string keyError =
-        release::readSecretKeyFile(QFile::encodeName(secretKeyPath).toStdString(), secretKey);
+        release::readSecretKeyFile(platform::fileNameBytes(secretKeyPath).toStdString(), secretKey);
     if (!keyError.empty())
-        return QString::fromLocal8Bit(keyError.c_str());
+        return platform::fileNameFromBytes(keyError.c_str());
 
     const QString executable = QString::fromLocal8Bit(platform::programExecutableName());
     bool hasExecutable = false;

@@ -1,6 +1,8 @@
 #include "update/ThreadPost.h"
 
+#include "platform/FileAccess.h"
 #include "platform/FileLookup.h"
+#include "platform/FileNameEncoding.h"
 #include "platform/ProcessList.h"
 #include "update/FileHelpers.h"
 #include "update/HttpClient.h"
@@ -106,7 +108,7 @@ UpdateOutcome ThreadPost::runUpdate()
     }
     const UpdateOutcome checked = checkRelease(*server, now, announced);
     if (checked != UpdateOutcome::Updated) {
-        std::remove(setup_.archivePath.c_str());
+        platform::removeFile(setup_.archivePath);
         return checked;
     }
     return replaceExecutable();
@@ -123,13 +125,13 @@ UpdateOutcome ThreadPost::checkRelease(const UpdateServer& server, std::int64_t 
     const std::string address = signatureAddress(server.downloadPrefix, now);
     QByteArray signature;
     if (platform::downloadUrlToFile(address.c_str(), signaturePath.c_str(), setup_.downloadLimits) == 0) {
-        QFile file(QFile::decodeName(signaturePath.c_str()));
+        QFile file(platform::fileNameFromBytes(signaturePath.c_str()));
         if (file.open(QIODevice::ReadOnly))
             signature = file.read(release::kSignatureBytes + 1); // a longer file is no signature
         file.close();
-        std::remove(signaturePath.c_str());
+        platform::removeFile(signaturePath);
     }
-    switch (judgeRelease(QFile::decodeName(setup_.archivePath.c_str()), signature, setup_.releaseKeys, announced)) {
+    switch (judgeRelease(platform::fileNameFromBytes(setup_.archivePath.c_str()), signature, setup_.releaseKeys, announced)) {
     case ReleaseVerdict::Genuine:
         return UpdateOutcome::Updated;
     case ReleaseVerdict::BadSignature:
@@ -148,7 +150,7 @@ UpdateOutcome ThreadPost::replaceExecutable()
 {
     const char* startPath = setup_.programPath.c_str();
     const char* archivePath = setup_.archivePath.c_str();
-    const QString archive = QString::fromLocal8Bit(archivePath);
+    const QString archive = platform::fileNameFromBytes(archivePath);
     QStringList entries;
     for (const QString& entry : JlCompress::getFileList(archive)) {
         if (!replacesSettingsFile(entry))
@@ -156,24 +158,24 @@ UpdateOutcome ThreadPost::replaceExecutable()
     }
 
     const std::string oldCopy = oldCopyPath(setup_.programPath);
-    std::remove(oldCopy.c_str()); // the previous update's old copy
+    platform::removeFile(oldCopy); // the previous update's old copy
     QThread::msleep(kSwapPauseMs);
-    std::rename(startPath, oldCopy.c_str()); // a running executable may be moved
+    platform::replaceFile(startPath, oldCopy); // a running executable may be moved
     QThread::msleep(kSwapPauseMs);
-    JlCompress::extractFiles(archive, entries, QString::fromLocal8Bit(setup_.programDir.c_str()));
+    JlCompress::extractFiles(archive, entries, platform::fileNameFromBytes(setup_.programDir.c_str()));
     QThread::msleep(kSwapPauseMs);
 
     // Only moves a file when the program was started under another name than its own.
     const std::string unpacked = setup_.programDir + platform::programExecutableName();
-    std::rename(unpacked.c_str(), startPath);
+    platform::replaceFile(unpacked, startPath);
     if (fileExists(startPath))
         platform::makeExecutable(startPath); // an archive made on Windows carries no execute permission
     else
-        std::rename(oldCopy.c_str(), startPath);
+        platform::replaceFile(oldCopy, startPath);
 
     if (!fileExists(archivePath) || !fileExists(oldCopy.c_str()))
         return UpdateOutcome::NotReplaced;
-    std::remove(archivePath);
+    platform::removeFile(archivePath);
     emit Signal_UpdateSuccess();
     return UpdateOutcome::Updated;
 }

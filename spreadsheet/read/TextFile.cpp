@@ -1,5 +1,6 @@
 #include "spreadsheet/read/TextFile.h"
 
+#include "platform/FileAccess.h"
 #include "spreadsheet/model/FileHandle.h"
 #include "spreadsheet/read/EncodingDetection.h"
 
@@ -26,7 +27,7 @@ Status openRegularFile(const std::string& path, FileHandle& handle, std::uintmax
         return Status::failure("cannot find " + path);
     if (!std::filesystem::is_regular_file(status))
         return Status::failure(path + " is not a file");
-    handle.reset(std::fopen(path.c_str(), "rb"));
+    handle.reset(platform::openFile(path, "rb"));
     if (!handle)
         return Status::failure("cannot open " + path + ": " + std::strerror(errno));
     size = std::filesystem::file_size(file, error);
