@@ -2,12 +2,16 @@
 
 namespace platform {
 
+/// The largest file a download may bring: a release archive is far smaller.
+constexpr long long kMaxDownloadBytes = 256LL << 20;
+
 /// How long a download may take. A server that stops sending, or sends too slowly, ends it as a failure.
 struct DownloadLimits
 {
     int connectSeconds = 20; // to reach the server
     int stallSeconds = 60;   // without a single byte arriving
     int totalSeconds = 1800; // for the whole transfer
+    long long maxBytes = kMaxDownloadBytes;
 };
 
 /// Downloads the http or https address `url` into the file at `path`, following redirects. The bytes are
