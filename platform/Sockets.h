@@ -16,7 +16,7 @@ class SocketLibrary
     SocketLibrary& operator=(const SocketLibrary&) = delete;
 
   private:
-    bool started_ = false; // whether this object's start worked, so that only it is undone
+    [[maybe_unused]] bool started_ = false; // whether this object's start worked, so that only it is undone
 };
 
 /// An IPv4 address, most significant byte first.
