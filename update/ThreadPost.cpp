@@ -131,7 +131,8 @@ UpdateOutcome ThreadPost::checkRelease(const UpdateServer& server, std::int64_t 
         file.close();
         platform::removeFile(signaturePath);
     }
-    switch (judgeRelease(platform::fileNameFromBytes(setup_.archivePath.c_str()), signature, setup_.releaseKeys, announced)) {
+    switch (judgeRelease(platform::fileNameFromBytes(setup_.archivePath.c_str()), signature, setup_.releaseKeys,
+                         announced)) {
     case ReleaseVerdict::Genuine:
         return UpdateOutcome::Updated;
     case ReleaseVerdict::BadSignature:
