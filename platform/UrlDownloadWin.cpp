@@ -187,13 +187,15 @@ std::wstring createTemporarySibling(const std::wstring& target)
     return {};
 }
 
-bool fileSizeWithin(const std::wstring& file, long long maxBytes)
+// Whether the downloaded file is whole and within the size limit. The system reports a connection that
+// ended before the announced length as a success: such a file is shorter than announced.
+bool fileComplete(const std::wstring& file, unsigned long announcedBytes, long long maxBytes)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExW(file.c_str(), GetFileExInfoStandard, &data))
         return false;
     const long long size = (static_cast<long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-    return size <= maxBytes;
+    return size <= maxBytes && size >= static_cast<long long>(announcedBytes);
 }
 
 } // namespace
@@ -239,10 +241,11 @@ int downloadUrlToFile(const char* url, const char* path, const DownloadLimits& l
         return -1;
     }
     const bool complete = !transfer->abandoned && transfer->result == S_OK && transfer->status < 400;
+    const unsigned long announcedBytes = transfer->announcedBytes;
     lock.unlock();
     worker.join();
 
-    if (complete && fileSizeWithin(temporary, limits.maxBytes) &&
+    if (complete && fileComplete(temporary, announcedBytes, limits.maxBytes) &&
         MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING))
         return 0;
     DeleteFileW(temporary.c_str());
