@@ -1,16 +1,12 @@
 #include "app/AppPaths.h"
 
+#include "platform/FileAccess.h"
+
 #include <cstring>
 
 AppPaths g_AppPaths;
 
 namespace {
-
-#ifdef _WIN32
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
 
 template <std::size_t N>
 void copyText(char (&field)[N], const char* text, std::size_t length)
@@ -39,9 +35,9 @@ void FillAppPaths(AppPaths& paths, int argc, const char* const* argv)
         copyText(paths.firstArgument, argv[1], std::strlen(argv[1]));
     if (argc > 0 && argv[0])
         copyText(paths.programPath, argv[0], std::strlen(argv[0]));
-    const char* lastSeparator = std::strrchr(paths.programPath, kSeparator);
-    if (lastSeparator)
-        copyText(paths.programDir, paths.programPath, static_cast<std::size_t>(lastSeparator - paths.programPath) + 1);
+    const std::size_t lastSeparator = platform::lastPathSeparator(paths.programPath);
+    if (lastSeparator != std::string::npos)
+        copyText(paths.programDir, paths.programPath, lastSeparator + 1);
     copyText(paths.settingsPath, paths.programDir, std::strlen(paths.programDir));
     appendText(paths.settingsPath, "Quillmark.qmk");
     copyText(paths.updateArchivePath, paths.programDir, std::strlen(paths.programDir));

@@ -1,6 +1,8 @@
 #include "app/SettingsFile.h"
 
 #include "app/TextRoutines.h"
+#include "platform/FileAccess.h"
+#include "platform/FileNameEncoding.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -24,7 +26,7 @@ struct FileCloser
 
 int ReadSettingsFile(char* buffer, std::size_t size, const char* path)
 {
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> file(path ? platform::openFile(path, "rb") : nullptr);
     if (!file || size == 0)
         return -1;
     const std::size_t read = std::fread(buffer, 1, size - 1, file.get());
@@ -56,7 +58,7 @@ void GetSettingValue(char* output, std::size_t outputSize, const char* text, con
 
 int SetSettingValue(const char* path, const char* key, const char* value)
 {
-    const QString fileName = QFile::decodeName(path);
+    const QString fileName = platform::fileNameFromBytes(path);
     QFile old(fileName);
     if (!old.open(QIODevice::ReadOnly))
         return -1;

@@ -1,5 +1,6 @@
 #include "automation/SpreadsheetDispatch.h"
 
+#include "platform/FileNameEncoding.h"
 #include "platform/MemorySize.h"
 #include "spreadsheet/SpreadsheetApplication.h"
 
@@ -21,7 +22,7 @@ constexpr long long kMaxColumnNumber = 16384;
 using Server = std::shared_ptr<SpreadsheetApplication>;
 
 QString fromStatus(const spreadsheet::Status& status) { return QString::fromStdString(status.message()); }
-std::string filePath(const QVariant& v) { return QFile::encodeName(v.toString()).toStdString(); }
+std::string filePath(const QVariant& v) { return platform::fileNameBytes(v.toString()).toStdString(); }
 
 bool integerArgument(const QVariant& v, long long& out)
 {

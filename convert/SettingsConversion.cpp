@@ -3,6 +3,8 @@
 #include "automation/AutomationObject.h"
 #include "convert/OutputLocation.h"
 #include "convert/SourceDecoding.h"
+#include "platform/FileAccess.h"
+#include "platform/FileNameEncoding.h"
 #include "spreadsheet/read/TextFile.h"
 
 #include <QDir>
@@ -31,7 +33,7 @@ struct FileCloser
 // file larger than the import can take.
 bool readSource(const QString& nativePath, QByteArray& bytes, bool& opened, QString& failure)
 {
-    const QByteArray path = QFile::encodeName(nativePath);
+    const QByteArray path = platform::fileNameBytes(nativePath);
     opened = true;
     const QFileInfo info(nativePath);
     if (info.exists() && !info.isDir()) { // a folder in its place stops the batch, as a locked file does
@@ -41,7 +43,7 @@ bool readSource(const QString& nativePath, QByteArray& bytes, bool& opened, QStr
             return false;
         }
     }
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.constData(), "rb+"));
+    std::unique_ptr<std::FILE, FileCloser> file(platform::openFile(path.toStdString(), "rb+"));
     opened = static_cast<bool>(file);
     if (!file)
         return false;

@@ -1,5 +1,6 @@
 #include "platform/FileNameEncoding.h"
 
+#include <QFile>
 #include <QTextCodec>
 
 namespace platform {
@@ -154,6 +155,16 @@ void useLosslessFileNames()
     // Qt keeps every codec once created and deletes it when the program ends.
     static QTextCodec* const lossless = new LosslessUtf8Codec;
     QTextCodec::setCodecForLocale(lossless);
+}
+
+QByteArray fileNameBytes(const QString& path)
+{
+    return QFile::encodeName(path);
+}
+
+QString fileNameFromBytes(const QByteArray& bytes)
+{
+    return QFile::decodeName(bytes);
 }
 
 } // namespace platform

@@ -14,6 +14,9 @@ class SocketLibrary
     ~SocketLibrary();
     SocketLibrary(const SocketLibrary&) = delete;
     SocketLibrary& operator=(const SocketLibrary&) = delete;
+
+  private:
+    [[maybe_unused]] bool started_ = false; // whether this object's start worked, so that only it is undone
 };
 
 /// An IPv4 address, most significant byte first.

@@ -1,5 +1,6 @@
 #include "update/FileHelpers.h"
 
+#include "platform/FileAccess.h"
 #include "platform/FileLookup.h"
 #include "platform/ProgramStart.h"
 
@@ -28,7 +29,7 @@ int fileMd5Hex(char* output, std::size_t outputSize, const char* path)
 {
     if (!output || outputSize < 33 || !path)
         return -1;
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    std::unique_ptr<std::FILE, FileCloser> file(platform::openFile(path, "rb"));
     if (!file)
         return -1;
     QCryptographicHash md5(QCryptographicHash::Md5);

@@ -1,5 +1,7 @@
 #include "update/ReleaseManifest.h"
 
+#include "platform/FileAccess.h"
+
 #include <sodium.h>
 
 #include <algorithm>
@@ -167,7 +169,7 @@ bool fileSha512(const std::string& path, long long maxBytes, long long& bytes, s
 {
     bytes = 0;
     sha512Hex.clear();
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> file(platform::openFile(path, "rb"));
     if (!file || sodium_init() < 0)
         return false;
     crypto_hash_sha512_state state;
@@ -193,7 +195,7 @@ bool fileSha512(const std::string& path, long long maxBytes, long long& bytes, s
 bool versionOfExecutable(const std::string& path, std::string& version, std::string& error)
 {
     version.clear();
-    const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path.c_str(), "rb"));
+    const std::unique_ptr<std::FILE, FileCloser> file(platform::openFile(path, "rb"));
     if (!file) {
         error = "cannot read " + path;
         return false;

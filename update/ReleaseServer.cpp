@@ -1,5 +1,7 @@
 #include "update/ReleaseServer.h"
 
+#include "platform/FileAccess.h"
+#include "platform/FileNameEncoding.h"
 #include "platform/ProcessList.h"
 #include "platform/UrlDownload.h"
 #include "update/ReleaseArchive.h"
@@ -124,7 +126,8 @@ namespace {
 // Moves `temporary` onto `target` at once: readers see the old file or the new one, never a partial one.
 QString moveIntoPlace(const QString& temporary, const QString& target)
 {
-    if (std::rename(QFile::encodeName(temporary).constData(), QFile::encodeName(target).constData()) == 0)
+    if (platform::replaceFile(platform::fileNameBytes(temporary).toStdString(),
+                              platform::fileNameBytes(target).toStdString()))
         return {};
     QFile::remove(temporary);
     return QStringLiteral("cannot replace %1").arg(target);
@@ -146,9 +149,10 @@ bool writeNewFile(const QString& path, const QByteArray& bytes)
 QString ReleaseServer::keygen(const QString& secretKeyPath, QString& publicKeyHex)
 {
     release::PublicKey publicKey{};
-    const std::string error = release::writeKeyFiles(QFile::encodeName(secretKeyPath).toStdString(), publicKey);
+    const std::string error =
+        release::writeKeyFiles(platform::fileNameBytes(secretKeyPath).toStdString(), publicKey);
     if (!error.empty())
-        return QString::fromLocal8Bit(error.c_str());
+        return platform::fileNameFromBytes(error.c_str());
     publicKeyHex = QString::fromStdString(release::toHex(publicKey));
     return {};
 }
@@ -158,9 +162,9 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
 {
     release::SecretKey secretKey;
     const std::string keyError =
-        release::readSecretKeyFile(QFile::encodeName(secretKeyPath).toStdString(), secretKey);
+        release::readSecretKeyFile(platform::fileNameBytes(secretKeyPath).toStdString(), secretKey);
     if (!keyError.empty())
-        return QString::fromLocal8Bit(keyError.c_str());
+        return platform::fileNameFromBytes(keyError.c_str());
 
     const QString executable = QString::fromLocal8Bit(platform::programExecutableName());
     QString executablePath;

@@ -1,10 +1,12 @@
 #include "update/ReleaseSignature.h"
 
+#include "platform/FileAccess.h"
 #include "platform/PrivateFile.h"
 
 #include <sodium.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 
@@ -46,7 +48,7 @@ std::string hexOf(const unsigned char* bytes, std::size_t size)
 // A key file's text, at most `limit` bytes of it; false when it cannot be read.
 bool readSmallFile(const std::string& path, std::string& text, std::size_t limit)
 {
-    std::ifstream file(path, std::ios::binary);
+    std::ifstream file(std::filesystem::u8path(path), std::ios::binary);
     if (!file)
         return false;
     text.assign(limit + 1, '\0');
@@ -123,10 +125,10 @@ std::string writeKeyFiles(const std::string& secretKeyPath, PublicKey& publicKey
         std::fwrite(secretHex.data(), 1, secretHex.size(), secretFile.get()) == secretHex.size();
     sodium_memzero(secretHex.data(), secretHex.size());
     if (!written || std::fclose(secretFile.release()) != 0) {
-        std::remove(secretKeyPath.c_str());
+        platform::removeFile(secretKeyPath);
         return "cannot write " + secretKeyPath;
     }
-    std::ofstream publicFile(publicPath, std::ios::binary | std::ios::trunc);
+    std::ofstream publicFile(std::filesystem::u8path(publicPath), std::ios::binary | std::ios::trunc);
     publicFile << toHex(publicKey) << '\n';
     publicFile.close();
     if (!publicFile)

@@ -1,6 +1,8 @@
 #include "update/ThreadPost.h"
 
+#include "platform/FileAccess.h"
 #include "platform/FileLookup.h"
+#include "platform/FileNameEncoding.h"
 #include "platform/ProcessList.h"
 #include "update/FileHelpers.h"
 #include "update/HttpClient.h"
@@ -112,7 +114,7 @@ UpdateOutcome ThreadPost::runUpdate()
     }
     const UpdateOutcome checked = checkRelease(manifest, announced);
     if (checked != UpdateOutcome::Updated) {
-        std::remove(setup_.archivePath.c_str());
+        platform::removeFile(setup_.archivePath);
         return checked;
     }
     return replaceExecutable();
@@ -132,11 +134,11 @@ UpdateOutcome ThreadPost::fetchManifest(const UpdateServer& server, std::int64_t
     // without a signature, that ends the run without a word.
     if (platform::downloadUrlToFile(address.c_str(), path.c_str(), limits) != 0)
         return UpdateOutcome::SignatureRefused;
-    QFile file(QFile::decodeName(path.c_str()));
+    QFile file(platform::fileNameFromBytes(path.c_str()));
     const QByteArray text =
         file.open(QIODevice::ReadOnly) ? file.read(release::kManifestMaxBytes + 1) : QByteArray();
     file.close();
-    std::remove(path.c_str());
+    platform::removeFile(path);
     if (!release::readSignedManifest(
             std::string_view(text.constData(), static_cast<std::size_t>(text.size())), setup_.releaseKeys,
             manifest))
@@ -173,7 +175,7 @@ UpdateOutcome ThreadPost::replaceExecutable()
 {
     const char* startPath = setup_.programPath.c_str();
     const char* archivePath = setup_.archivePath.c_str();
-    const QString archive = QString::fromLocal8Bit(archivePath);
+    const QString archive = platform::fileNameFromBytes(archivePath);
     QStringList entries;
     for (const QString& entry : JlCompress::getFileList(archive)) {
         if (!replacesSettingsFile(entry))
@@ -181,24 +183,24 @@ UpdateOutcome ThreadPost::replaceExecutable()
     }
 
     const std::string oldCopy = oldCopyPath(setup_.programPath);
-    std::remove(oldCopy.c_str()); // the previous update's old copy
+    platform::removeFile(oldCopy); // the previous update's old copy
     QThread::msleep(kSwapPauseMs);
-    std::rename(startPath, oldCopy.c_str()); // a running executable may be moved
+    platform::replaceFile(startPath, oldCopy); // a running executable may be moved
     QThread::msleep(kSwapPauseMs);
-    JlCompress::extractFiles(archive, entries, QString::fromLocal8Bit(setup_.programDir.c_str()));
+    JlCompress::extractFiles(archive, entries, platform::fileNameFromBytes(setup_.programDir.c_str()));
     QThread::msleep(kSwapPauseMs);
 
     // Only moves a file when the program was started under another name than its own.
     const std::string unpacked = setup_.programDir + platform::programExecutableName();
-    std::rename(unpacked.c_str(), startPath);
+    platform::replaceFile(unpacked, startPath);
     if (fileExists(startPath))
         platform::makeExecutable(startPath); // an archive made on Windows carries no execute permission
     else
-        std::rename(oldCopy.c_str(), startPath);
+        platform::replaceFile(oldCopy, startPath);
 
     if (!fileExists(archivePath) || !fileExists(oldCopy.c_str()))
         return UpdateOutcome::NotReplaced;
-    std::remove(archivePath);
+    platform::removeFile(archivePath);
     emit Signal_UpdateSuccess();
     return UpdateOutcome::Updated;
 }

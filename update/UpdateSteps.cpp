@@ -1,5 +1,7 @@
 #include "update/UpdateSteps.h"
 
+#include "platform/FileAccess.h"
+#include "platform/FileNameEncoding.h"
 #include "update/FileHelpers.h"
 #include "update/HttpClient.h"
 #include "update/ReleaseArchive.h"
@@ -18,12 +20,6 @@
 #include <vector>
 
 namespace {
-
-#ifdef _WIN32
-constexpr char kSeparators[] = "\\/";
-#else
-constexpr char kSeparators[] = "/";
-#endif
 
 std::string_view trimmed(std::string_view text, std::string_view characters)
 {
@@ -71,7 +67,7 @@ bool GetJsonValue(char* output, std::size_t outputSize, const char* text, const 
 
 std::string oldCopyPath(const std::string& startPath)
 {
-    const std::size_t lastSeparator = startPath.find_last_of(kSeparators);
+    const std::size_t lastSeparator = platform::lastPathSeparator(startPath);
     const std::size_t nameStart = lastSeparator == std::string::npos ? 0 : lastSeparator + 1;
     if (startPath.find(".exe", nameStart) == std::string::npos)
         return startPath + "_old";
@@ -146,7 +142,7 @@ ReleaseVerdict judgeRelease(const std::string& archivePath, const release::Manif
         !release::fileSha512(archivePath, manifest.archiveBytes, bytes, sha512) ||
         bytes != manifest.archiveBytes || sha512 != manifest.archiveSha512)
         return ReleaseVerdict::BadSignature;
-    const QString archive = QFile::decodeName(archivePath.c_str());
+    const QString archive = platform::fileNameFromBytes(archivePath.c_str());
     if (!archiveStaysInside(archive, limits))
         return ReleaseVerdict::EntryOutside;
     const QByteArray digest = archivedExecutableDigest(archive);

@@ -1,5 +1,7 @@
 #include "spreadsheet/model/SaveSupport.h"
 
+#include "platform/FileAccess.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -170,7 +172,7 @@ public:
         std::vector<std::string>& names = place->second;
         for (auto it = names.begin(); it != names.end();) {
             if (isTemporaryNameOf(*it, stem)) {
-                std::remove((folder + *it).c_str());
+                platform::removeFile(folder + *it);
                 it = names.erase(it);
             } else {
                 ++it;
@@ -200,7 +202,7 @@ private:
 
 TemporarySibling::TemporarySibling(const std::string& destination) : destination_(destination)
 {
-    const std::size_t slash = destination.find_last_of('/');
+    const std::size_t slash = platform::lastPathSeparator(destination);
     const std::string folder = slash == std::string::npos ? std::string() : destination.substr(0, slash + 1);
     const std::string stem = temporaryStem(slash == std::string::npos ? destination : destination.substr(slash + 1));
     static Leftovers leftovers;
@@ -214,7 +216,7 @@ TemporarySibling::TemporarySibling(const std::string& destination) : destination
         char suffix[32];
         std::snprintf(suffix, sizeof suffix, ".%08x%04x~", random(), counter++ & 0xFFFF);
         const std::string candidate = folder + "." + stem + suffix;
-        if (std::FILE* file = std::fopen(candidate.c_str(), "wbx")) {
+        if (std::FILE* file = platform::openFile(candidate, "wbx")) {
             std::fclose(file);
             path_ = candidate;
             return;
@@ -227,14 +229,14 @@ TemporarySibling::TemporarySibling(const std::string& destination) : destination
 TemporarySibling::~TemporarySibling()
 {
     if (!committed_ && !path_.empty())
-        std::remove(path_.c_str());
+        platform::removeFile(path_);
 }
 
 Status TemporarySibling::openForWriting(FileHandle& file) const
 {
     if (path_.empty())
         return Status::failure("cannot create a file in the folder of " + destination_);
-    file.reset(std::fopen(path_.c_str(), "wb"));
+    file.reset(platform::openFile(path_, "wb"));
     if (!file)
         return Status::failure("cannot write in the folder of " + destination_);
     std::setvbuf(file.get(), nullptr, _IOFBF, 1 << 20);
@@ -245,7 +247,7 @@ Status TemporarySibling::commit()
 {
     if (path_.empty())
         return Status::failure("no temporary file to move into place");
-    if (std::rename(path_.c_str(), destination_.c_str()) != 0)
+    if (!platform::replaceFile(path_, destination_))
         return Status::failure("cannot replace " + destination_ + ": " + std::strerror(errno));
     committed_ = true;
     return Status::success();

@@ -1,5 +1,6 @@
 #include "spreadsheet/read/TextFile.h"
 
+#include "platform/FileAccess.h"
 #include "spreadsheet/model/FileHandle.h"
 #include "spreadsheet/read/EncodingDetection.h"
 
@@ -23,7 +24,7 @@ Status openRegularFile(const std::string& path, FileHandle& handle, std::uintmax
         return regular;
     std::error_code error;
     const std::filesystem::path file = std::filesystem::u8path(path);
-    handle.reset(std::fopen(path.c_str(), "rb"));
+    handle.reset(platform::openFile(path, "rb"));
     if (!handle)
         return Status::failure("cannot open " + path + ": " + std::strerror(errno));
     size = std::filesystem::file_size(file, error);

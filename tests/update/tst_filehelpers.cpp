@@ -1,6 +1,7 @@
 // File and process helpers of the self-update: existence with wildcards, MD5 text, last-occurrence
 // replacement, decimal text and starting a program.
 
+#include "platform/FileNameEncoding.h"
 #include "update/FileHelpers.h"
 
 #include <QFile>
@@ -16,10 +17,13 @@ class TestFileHelpers : public QObject
 
     QTemporaryDir folder_;
 
-    QByteArray path(const char* name) const { return QFile::encodeName(folder_.filePath(name)); }
+    QByteArray path(const char* name) const
+    {
+        return platform::fileNameBytes(folder_.filePath(QString::fromUtf8(name)));
+    }
     void write(const char* name, const QByteArray& bytes) const
     {
-        QFile file(folder_.filePath(name));
+        QFile file(folder_.filePath(QString::fromUtf8(name)));
         QVERIFY(file.open(QIODevice::WriteOnly));
         file.write(bytes);
     }
@@ -33,6 +37,7 @@ class TestFileHelpers : public QObject
         write("million-a", QByteArray(1000000, 'a')); // many reads of 1024 bytes
         write("Quillmark.zip", "PK");
         write("[x].txt", "");
+        write("한국어 😀.txt", "abc"); // a name no Chinese code page can write
     }
 
     void fileExists_data()
@@ -47,6 +52,8 @@ class TestFileHelpers : public QObject
         QTest::newRow("wildcard that matches") << path("Quillmark.*") << true;
         QTest::newRow("wildcard that matches nothing") << path("*.exe") << false;
         QTest::newRow("brackets are no wildcard") << path("[x]*") << true;
+        QTest::newRow("Korean and emoji name") << path("한국어 😀.txt") << true;
+        QTest::newRow("wildcard after a Korean prefix") << path("한국*") << true;
     }
     void fileExists()
     {
@@ -65,6 +72,8 @@ class TestFileHelpers : public QObject
         using B = QByteArray;
         QTest::newRow("empty file") << path("empty") << 0 << B("d41d8cd98f00b204e9800998ecf8427e");
         QTest::newRow("abc") << path("abc") << 0 << B("900150983cd24fb0d6963f7d28e17f72");
+        QTest::newRow("Korean and emoji name")
+            << path("한국어 😀.txt") << 0 << B("900150983cd24fb0d6963f7d28e17f72");
         QTest::newRow("a million bytes") << path("million-a") << 0 << B("7707d6ae4e027c70eea2a935c2296f21");
         QTest::newRow("missing file") << path("missing") << -1 << B("untouched");
         QTest::newRow("folder") << path("sub") << -1 << B("untouched");
