@@ -12,7 +12,9 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 #include <vector>
 
 namespace {
@@ -187,9 +189,14 @@ private slots:
             if (process.executableName == sleeperName_.toStdString() || process.id == platform::currentProcessId())
                 users << QString::fromStdString(process.user);
         }
+#ifdef _WIN32
+        const QString uid = QString::fromStdString(platform::currentUser()); // the account's security id
+        QVERIFY(!uid.isEmpty());
+#else
         const QString uid = QString::number(::getuid());
+        QCOMPARE(QString::fromStdString(platform::currentUser()), uid);
+#endif
         QCOMPARE(users, (QStringList{uid, uid, uid, uid})); // three sleepers and this process
-        QCOMPARE(QString::fromStdString(platform::currentUser()), QString::number(::getuid()));
     }
 
     // Asked to end a copy of itself while it is the only one, the starting process survives.

@@ -14,8 +14,10 @@
 #include <QtTest>
 
 #include <csignal>
+#ifndef _WIN32
 #include <sys/stat.h>
 #include <unistd.h>
+#endif
 
 class TestConvertLosses : public QObject
 {
@@ -111,6 +113,9 @@ void TestConvertLosses::reportsUnreadableFolders()
     writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
     writeFile(source_ + QStringLiteral("/locked/b.csv"), kSmallCsv);
     QVERIFY(QDir().mkpath(output_));
+#ifdef _WIN32
+    QSKIP("a folder is made unreadable through its access list on Windows, which Wine does not enforce");
+#else
     // Permissions do not bind root: the converter then runs as an ordinary user.
     QString user;
     if (geteuid() == 0) {
@@ -136,6 +141,7 @@ void TestConvertLosses::reportsUnreadableFolders()
     QCOMPARE(filesEndingWith(output_, QStringLiteral(".xlsx")), QStringList{"a.xlsx"});
     if (bySettings)
         QCOMPARE(readFile(source_ + QStringLiteral("/无法转换的文件目录.txt")), QFile::encodeName(source_) + "/locked\n");
+#endif
 }
 
 void TestConvertLosses::namesWhatItCannotConvert_data()
@@ -149,8 +155,10 @@ void TestConvertLosses::namesWhatItCannotConvert()
 {
     QFETCH(bool, bySettings);
     writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+#ifndef _WIN32 // Windows folders hold neither named pipes nor devices
     QVERIFY(mkfifo(QFile::encodeName(source_ + QStringLiteral("/pipe.csv")).constData(), 0600) == 0);
     QVERIFY(QFile::link(QStringLiteral("/dev/zero"), source_ + QStringLiteral("/zero.csv")));
+#endif
     QFile huge(source_ + QStringLiteral("/huge.csv"));
     QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(1LL << 40));
     huge.close();
@@ -163,8 +171,11 @@ void TestConvertLosses::namesWhatItCannotConvert()
     QCOMPARE(result.exitCode, 1);
     QVERIFY(result.out.contains(StatusTexts::summary(1).toUtf8()));
     const QString err = QString::fromUtf8(result.err);
-    const QString reasons[][2] = {{"pipe.csv", "is a named pipe (FIFO), not a file"},
+    const QString reasons[][2] = {
+#ifndef _WIN32
+                                  {"pipe.csv", "is a named pipe (FIFO), not a file"},
                                   {"zero.csv", "is a device, not a file"},
+#endif
                                   {"huge.csv", bySettings
                                                    ? "is larger than the conversion by settings can take"
                                                    : "is too large for this computer's memory"}};
@@ -210,7 +221,7 @@ void TestConvertLosses::nextSaveRemovesWhatAKilledSaveLeft()
         QThread::usleep(500);
     }
     QVERIFY2(!leftovers.isEmpty(), "the save finished before it could be killed");
-    ::kill(pid_t(process.processId()), SIGKILL);
+    process.kill(); // at once, as a power cut would
     QVERIFY(process.waitForFinished(kTimeout));
     QVERIFY(!QFileInfo::exists(output_ + QStringLiteral("/big.xlsx")));
     QVERIFY(!QDir(output_).entryList(QDir::Files | QDir::Hidden).filter(temporaryName).isEmpty());
@@ -236,6 +247,9 @@ void TestConvertLosses::stopsOnTerminationSignals()
 {
     QFETCH(int, signal);
     QFETCH(int, exitCode);
+#ifdef _WIN32
+    QSKIP("a console control event reaches only the processes of the sender's own console");
+#endif
     writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
     writeFile(source_ + QStringLiteral("/b.csv"), largeCsv(1000000));
     QProcess process;
@@ -245,7 +259,9 @@ void TestConvertLosses::stopsOnTerminationSignals()
     QVERIFY(QTest::qWaitFor([&] { return QFile::exists(output_ + QStringLiteral("/a.xlsx")); }, kTimeout));
     QVERIFY2(waitForTemporaryFile(output_, [&] { return QFile::exists(large); }),
              "the large file's save completed before it could be stopped");
+#ifndef _WIN32
     QCOMPARE(::kill(static_cast<pid_t>(process.processId()), signal), 0);
+#endif
     QVERIFY(process.waitForFinished(kTimeout));
 
     QCOMPARE(process.exitStatus(), QProcess::NormalExit); // it ended itself, cleanly

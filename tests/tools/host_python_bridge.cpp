@@ -5,6 +5,7 @@
 // waits for the file of the status, and passes the files on. Arguments that are Windows paths become
 // this machine's paths.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>

@@ -11,21 +11,41 @@
 #include <QRegularExpression>
 #include <QString>
 
-#include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <thread>
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#define SOCK_CLOEXEC 0
+#define MSG_NOSIGNAL 0
+#else
+#include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
+#endif
 
 namespace updatetest {
 
+#ifdef _WIN32
+// Windows Sockets need starting once in the test program; a socket there is closed by closesocket().
+inline const bool kSocketsStarted = [] {
+    WSADATA data;
+    return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+}();
+inline int closeSocket(int fd) { return closesocket(static_cast<SOCKET>(fd)); }
+inline int poll(pollfd* fds, unsigned long count, int timeoutMs) { return WSAPoll(fds, count, timeoutMs); }
+#else
+inline int closeSocket(int fd) { return ::close(fd); }
+#endif
+
 inline int listeningSocket(quint16& port)
 {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = static_cast<int>(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -33,7 +53,7 @@ inline int listeningSocket(quint16& port)
     if (fd < 0 || bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(fd, 4) != 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
         if (fd >= 0)
-            close(fd);
+            closeSocket(fd);
         return -1;
     }
     port = ntohs(address.sin_port);
@@ -45,7 +65,7 @@ inline quint16 deadPort()
 {
     quint16 port = 0;
     const int fd = listeningSocket(port);
-    close(fd);
+    closeSocket(fd);
     return port;
 }
 
@@ -64,7 +84,7 @@ class RawReplyServer
     {
         finish();
         if (fd_ >= 0)
-            close(fd_);
+            closeSocket(fd_);
     }
     quint16 port() const { return port_; }
     /// Waits until the connection is closed and returns the request as received.
@@ -81,7 +101,7 @@ class RawReplyServer
         pollfd waiting{fd_, POLLIN, 0};
         if (fd_ < 0 || poll(&waiting, 1, 5000) != 1)
             return;
-        const int peer = accept(fd_, nullptr, nullptr);
+        const int peer = static_cast<int>(accept(fd_, nullptr, nullptr));
         if (peer < 0)
             return;
         char buffer[4096];
@@ -105,7 +125,7 @@ class RawReplyServer
             if (poll(&reading, 1, static_cast<int>(left)) == 1 && recv(peer, buffer, sizeof buffer, 0) <= 0)
                 break;
         }
-        close(peer);
+        closeSocket(peer);
     }
 
     bool requestComplete() const
@@ -145,7 +165,7 @@ class CannedHttpServer
         stopping_ = true;
         thread_.join();
         if (fd_ >= 0)
-            close(fd_);
+            closeSocket(fd_);
     }
     quint16 port() const { return port_; }
     int requests() const { return requests_; }
@@ -157,10 +177,10 @@ class CannedHttpServer
             pollfd waiting{fd_, POLLIN, 0};
             if (poll(&waiting, 1, 50) != 1)
                 continue;
-            const int peer = accept(fd_, nullptr, nullptr);
+            const int peer = static_cast<int>(accept(fd_, nullptr, nullptr));
             if (peer >= 0) {
                 answer(peer);
-                close(peer);
+                closeSocket(peer);
             }
         }
     }

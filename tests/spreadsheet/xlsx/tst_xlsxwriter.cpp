@@ -9,7 +9,9 @@
 
 #include <QtTest>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 using spreadsheet::SpreadsheetApplication;
 using spreadsheet::Status;
@@ -196,8 +198,13 @@ void TestXlsxWriter::failsInUnwritableFolder_data()
 void TestXlsxWriter::failsInUnwritableFolder()
 {
     QFETCH(bool, folderIsFile);
+#ifdef _WIN32
+    if (!folderIsFile)
+        QSKIP("a folder's read-only attribute does not stop writing into it on Windows");
+#else
     if (!folderIsFile && geteuid() == 0)
         QSKIP("permissions do not stop root from writing");
+#endif
 
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
