@@ -13,7 +13,7 @@ int main(int argc, char** argv)
 
     const std::string marker = std::string(argv[0]) + ".ran";
     const std::string temporary = marker + ".tmp";
-    std::FILE* file = std::fopen(temporary.c_str(), "w");
+    std::FILE* file = std::fopen(temporary.c_str(), "wb"); // "\n" as it is, on Windows too
     if (!file)
         return 1;
     for (int i = 1; i < argc; ++i)
