@@ -13,23 +13,21 @@ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DQUILLMARK_BUILD_TESTS=ON >/dev/null
 cmake --build "$build" --parallel "$(nproc)"
 
-# A Wine of our own: its prefix in the build folder, no Mono or Gecko downloads at its first start, a
-# Simplified Chinese system (code page 936), and one wineserver for all tests (a start costs seconds).
+# A Wine of our own: its prefix in the build folder, a Simplified Chinese system (scripts/windows/wine-run),
+# and one wineserver for all tests (a start costs seconds).
 export WINEPREFIX="$build/wine"
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree=d;mshtml=d"
-export LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8
-wine=/usr/lib/wine/wine64
+wine="$root/scripts/windows/wine-run"
 exec 3< <(Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp 2>/dev/null & echo "pid $!")
 read -r _ xvfb_pid <&3
 read -r display <&3
 export DISPLAY=":$display"
 cleanup() {
-  wineserver -k 2>/dev/null || true
+  /usr/lib/wine/wineserver -k 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
+/usr/lib/wine/wineserver -p
 "$wine" wineboot -i >/dev/null 2>&1
-wineserver -p
 
 status=0
 (cd "$build" && ctest --output-on-failure --timeout 900 "$@") || status=$?

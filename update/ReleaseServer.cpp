@@ -180,9 +180,9 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
     manifest.version = version.toStdString();
     if (manifest.version.empty()) {
         std::string error;
-        if (!release::versionOfExecutable(QFile::encodeName(executablePath).toStdString(), manifest.version,
+        if (!release::versionOfExecutable(platform::fileNameBytes(executablePath).toStdString(), manifest.version,
                                           error))
-            return QString::fromLocal8Bit(error.c_str());
+            return platform::fileNameFromBytes(error.c_str());
     } else if (!release::isVersion(manifest.version)) {
         return QStringLiteral("not a version (numbers separated by dots, such as 7.1): %1").arg(version);
     }
@@ -194,7 +194,7 @@ QString ReleaseServer::publish(const QString& releaseFolder, const QStringList& 
         QFile::remove(temporary);
         return QStringLiteral("cannot write %1").arg(temporary);
     }
-    const std::string packedPath = QFile::encodeName(temporary).toStdString();
+    const std::string packedPath = platform::fileNameBytes(temporary).toStdString();
     if (!release::fileSha512(packedPath, platform::kDownloadMaxBytes, manifest.archiveBytes,
                              manifest.archiveSha512)) {
         QFile::remove(temporary);

@@ -30,7 +30,7 @@ trap 'rm -rf "$work"' EXIT
 mkdir -p "$work/apt/lists/partial"
 sed -e 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources >"$work/apt/src.sources"
 apt_options=(-o "Dir::Etc::SourceList=$work/apt/src.sources" -o Dir::Etc::SourceParts=/dev/null
-  -o "Dir::State::Lists=$work/apt/lists")
+  -o "Dir::State::Lists=$work/apt/lists" -o APT::Sandbox::User=root)
 apt-get "${apt_options[@]}" update >/dev/null
 source_version() {
   apt-cache "${apt_options[@]}" showsrc "$1" | sed -n 's/^Version: //p' | sort -V | tail -n 1

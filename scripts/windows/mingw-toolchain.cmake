@@ -31,4 +31,4 @@ set(ENV{PKG_CONFIG_SYSROOT_DIR} "")
 
 # libgcc, libstdc++ and winpthread inside each executable.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/wine-run)

@@ -276,9 +276,17 @@ class TestSettingsFile : public QObject
         writeAll(path, "xlsxMode=n\r\nSavePath=/out/\r\n");
         QFile reader(path);
         QVERIFY(reader.open(QIODevice::ReadOnly));
+#ifdef _WIN32
+        // Windows replaces no file that another program holds open: the write is dropped, the file whole.
+        QCOMPARE(SetSettingValue(QFile::encodeName(path).constData(), "xlsxMode", "y"), -1);
+        reader.close();
+        QCOMPARE(readAll(path), QByteArray("xlsxMode=n\r\nSavePath=/out/\r\n"));
+        QCOMPARE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Quillmark.qmk"});
+#else
         QCOMPARE(SetSettingValue(QFile::encodeName(path).constData(), "xlsxMode", "y"), 0);
         QCOMPARE(reader.readAll(), QByteArray("xlsxMode=n\r\nSavePath=/out/\r\n"));
         QCOMPARE(readAll(path), QByteArray("xlsxMode=y\r\nSavePath=/out/\r\n"));
+#endif
     }
 };
 

@@ -8,6 +8,8 @@
 #include <shellapi.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -110,6 +112,9 @@ int main()
     }
 
     const std::string out = slurp(base + "out"), err = slurp(base + "err"), status = slurp(base + "status");
+    // Python's bytes as they are: no line feed of theirs becomes CR LF on the way.
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
     std::fwrite(out.data(), 1, out.size(), stdout);
     std::fwrite(err.data(), 1, err.size(), stderr);
     for (const char* name : {"out", "err", "status", "run.sh"})
