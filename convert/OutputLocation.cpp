@@ -1,12 +1,16 @@
 #include "convert/OutputLocation.h"
 
 #include <QDir>
+#include <QFileInfo>
 
 namespace {
 
+// QFileInfo, not QDir: on Windows it puts the current drive before a folder given from the root without
+// one (\data\src), as it does for the listed files' folders; QDir leaves such a folder without a drive,
+// and a source folder written so would never match the files below it.
 QString withOneTrailingSeparator(const QString& folder)
 {
-    QString native = QDir::toNativeSeparators(QDir::cleanPath(QDir(folder).absolutePath()));
+    QString native = QDir::toNativeSeparators(QDir::cleanPath(QFileInfo(folder).absoluteFilePath()));
     if (!native.endsWith(QDir::separator()))
         native += QDir::separator();
     return native;

@@ -50,7 +50,9 @@ bool readSource(const QString& nativePath, QByteArray& bytes, bool& opened, QStr
     if (std::fseek(file.get(), 0, SEEK_END) != 0)
         return false;
     const long size = std::ftell(file.get());
-    if (size > INT_MAX - 2) {
+    // The handle's position is a long, 32 bits on Windows, where a larger file would read as a few bytes
+    // or none: the size the file system tells decides.
+    if (size > INT_MAX - 2 || QFileInfo(nativePath).size() > INT_MAX - 2) {
         failure = nativePath + QStringLiteral(" is larger than the conversion by settings can take (2 GiB)");
         return false;
     }

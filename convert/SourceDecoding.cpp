@@ -1,5 +1,6 @@
 #include "convert/SourceDecoding.h"
 
+#include "platform/SystemCodePage.h"
 #include "spreadsheet/read/EncodingDetection.h"
 #include "spreadsheet/read/TextDecoding.h"
 
@@ -61,8 +62,8 @@ SourceReading readingFor(const QByteArray& bytes, SourceEncodingChoice choice)
         break;
     }
     case SourceEncodingChoice::Local8Bit: {
-        QTextCodec* codec = QTextCodec::codecForLocale();
-        const int mib = codec ? codec->mibEnum() : 106;
+        QTextCodec* codec = platform::systemCodePageCodec();
+        const int mib = codec->mibEnum();
         if (mib == 106 || codec->name().startsWith("UTF-8")) {
             reading.encoding = TextEncoding::Utf8;
         } else if (mib == 113 || mib == 114 || mib == 2025) { // GBK, GB18030, GB2312

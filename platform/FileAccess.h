@@ -22,6 +22,10 @@ bool removeFile(const std::string& path);
 /// (readers see the old file or the new one, never a part). False, with errno set, when it failed.
 bool replaceFile(const std::string& from, const std::string& to);
 
+/// std::fseek to a 64-bit offset: a long, which std::fseek takes, holds only 2 GiB on Windows. False on
+/// failure.
+bool seekFile(std::FILE* file, long long offset, int origin);
+
 /// Position of the last folder separator in `path` ("/" here; "\" or "/" on Windows); npos when it has none.
 std::size_t lastPathSeparator(const std::string& path);
 

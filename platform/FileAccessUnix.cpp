@@ -17,6 +17,11 @@ bool replaceFile(const std::string& from, const std::string& to)
     return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool seekFile(std::FILE* file, long long offset, int origin)
+{
+    return fseeko(file, static_cast<off_t>(offset), origin) == 0;
+}
+
 std::size_t lastPathSeparator(const std::string& path)
 {
     return path.find_last_of('/');

@@ -102,6 +102,11 @@ bool replaceFile(const std::string& from, const std::string& to)
     return false;
 }
 
+bool seekFile(std::FILE* file, long long offset, int origin)
+{
+    return _fseeki64(file, offset, origin) == 0;
+}
+
 std::size_t lastPathSeparator(const std::string& path)
 {
     return path.find_last_of("\\/");

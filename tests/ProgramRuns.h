@@ -28,5 +28,11 @@ inline ProgramRun runProgram(const QString& program, const QStringList& argument
     run.exitCode = process.exitCode();
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
+#ifdef _WIN32
+    // A Windows console program writes in the system's code page and ends its lines with CR LF: the tests
+    // compare UTF-8 lines, as they read on Linux.
+    for (QByteArray* text : {&run.out, &run.err})
+        *text = QString::fromLocal8Bit(*text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")).toUtf8();
+#endif
     return run;
 }

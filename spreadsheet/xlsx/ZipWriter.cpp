@@ -1,5 +1,7 @@
 #include "spreadsheet/xlsx/ZipWriter.h"
 
+#include "platform/FileAccess.h"
+
 #include <zlib.h>
 
 namespace spreadsheet {
@@ -104,14 +106,14 @@ bool ZipWriter::endEntry(std::uint32_t crc, std::uint64_t uncompressedSize)
         le32(patch, static_cast<std::uint32_t>(entry.compressedSize));
         le32(patch, static_cast<std::uint32_t>(uncompressedSize));
     }
-    if (std::fseek(file_, static_cast<long>(entry.offset + 14), SEEK_SET) != 0 ||
+    if (!platform::seekFile(file_, static_cast<long long>(entry.offset + 14), SEEK_SET) ||
         std::fwrite(patch.data(), 1, patch.size(), file_) != patch.size())
         return fail("writing the workbook failed");
     if (entry.large) {
         std::string sizes;
         le64(sizes, uncompressedSize);
         le64(sizes, entry.compressedSize);
-        if (std::fseek(file_, static_cast<long>(entry.offset + 30 + entry.name.size() + 4), SEEK_SET) != 0 ||
+        if (!platform::seekFile(file_, static_cast<long long>(entry.offset + 30 + entry.name.size() + 4), SEEK_SET) ||
             std::fwrite(sizes.data(), 1, sizes.size(), file_) != sizes.size())
             return fail("writing the workbook failed");
     }

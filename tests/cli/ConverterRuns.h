@@ -22,7 +22,9 @@ using Result = ProgramRun;
 inline Result runConverter(const QStringList& arguments, const QString& asUser = QString())
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+#ifndef _WIN32 // there the system's code page holds, which the program's output is read in
     environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+#endif
     if (asUser.isEmpty())
         return runProgram(QStringLiteral(QUILLMARK_CONVERT_PROGRAM), arguments, environment, kTimeout);
     return runProgram(QStringLiteral("setpriv"),

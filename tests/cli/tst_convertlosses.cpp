@@ -56,6 +56,9 @@ void TestConvertLosses::init()
 // A .csv file whose name holds GBK bytes on a UTF-8 file system is converted under the same bytes.
 void TestConvertLosses::convertsNamesTheFileSystemCannotDecode()
 {
+#ifdef _WIN32
+    QSKIP("file names are UTF-16 on Windows: there is no name the system cannot decode");
+#endif
     const QByteArray gbkName = "\xCA\xFD\xBE\xDD"; // 数据 in GBK
     writeFile(source_ + '/' + QFile::decodeName(gbkName) + QStringLiteral(".csv"), kSmallCsv);
     QVERIFY(QFileInfo::exists(QFile::decodeName(QFile::encodeName(source_) + '/' + gbkName + ".csv")));
@@ -80,6 +83,9 @@ void TestConvertLosses::reportsSourcesSharingAWorkbookName_data()
 void TestConvertLosses::reportsSourcesSharingAWorkbookName()
 {
     QFETCH(bool, bySettings);
+#ifdef _WIN32
+    QSKIP("names that differ only in letter case name one file on Windows");
+#endif
     writeFile(source_ + QStringLiteral("/data.csv"), "lower\r\n");
     writeFile(source_ + QStringLiteral("/data.CSV"), "upper\r\n");
     QStringList arguments{source_, QStringLiteral("--out"), output_};
@@ -180,7 +186,7 @@ void TestConvertLosses::namesWhatItCannotConvert()
                                                    ? "is larger than the conversion by settings can take"
                                                    : "is too large for this computer's memory"}};
     for (const auto& [name, reason] : reasons) {
-        const QString path = source_ + '/' + name;
+        const QString path = QDir::toNativeSeparators(source_ + '/' + name);
         QVERIFY2(err.contains(QStringLiteral("not converted: ") + path + QStringLiteral(": ") + path + ' ' +
                               reason),
                  qPrintable(err));

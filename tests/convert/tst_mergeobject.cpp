@@ -75,10 +75,12 @@ class TestMergeObject : public QObject
             << L{"c/e.csv", "a/b/c.csv", "a/d.csv", "b.csv"} << L{"b.csv", "a/d.csv", "a/b/c.csv", "c/e.csv"};
         QTest::newRow("hidden file converted") << L{"a.csv", ".hidden.csv"} << L{".hidden.csv", "a.csv"};
         QTest::newRow("hidden folder skipped") << L{".cache/x.csv", "a.csv"} << L{"a.csv"};
+#ifndef _WIN32 // a link made there is a shortcut file, named .lnk, which no .csv filter takes
         QTest::newRow("link to a file skipped") << L{"a.csv", "link.csv->a.csv"} << L{"a.csv"};
         // Links back to the folder itself or to a parent would repeat the tree without end.
         QTest::newRow("links back into the tree not walked again")
             << L{"a.csv", "sub/b.csv", "sub/up->..", "loop->."} << L{"a.csv", "sub/b.csv"};
+#endif
         QTest::newRow("extension in any case, nothing else")
             << L{"DATA.CSV", "a.Csv", "a.csv.bak", "csv", "x.csv/inner.txt"} << L{"a.Csv", "DATA.CSV"};
     }

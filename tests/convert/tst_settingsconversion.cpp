@@ -7,6 +7,7 @@
 #include "convert/SettingsConversion.h"
 #include "convert/SourceDecoding.h"
 #include "convert/StatusTexts.h"
+#include "platform/CharsetConversion.h"
 #include "platform/TextFileOpener.h"
 
 #include <QProcess>
@@ -136,23 +137,32 @@ private slots:
     void stagingKeepsEveryCharacter()
     {
         const QString path = stagingPath(out_); // given without a trailing separator
-        QCOMPARE(path, out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt"));
-        QTextCodec* gb18030 = QTextCodec::codecForName("GB18030");
+        QCOMPARE(path, QDir::toNativeSeparators(out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt")));
+        const auto gb18030 = [](const QByteArray& bytes) {
+#ifdef _WIN32 // Qt's own GB18030 decoder (there is no ICU) reads the planes beyond the first wrong
+            std::string utf8;
+            platform::CharsetConversion("GB18030").decode(bytes.constData(), bytes.constData() + bytes.size(),
+                                                          true, utf8);
+            return QString::fromStdString(utf8);
+#else
+            return QTextCodec::codecForName("GB18030")->toUnicode(bytes);
+#endif
+        };
         const QString text = QStringLiteral("张三,한국어,😀\r\n");
         QVERIFY(stageText(path, text));
         const QByteArray bytes = readFile(path);
         QCOMPARE(bytes.left(4), QTextCodec::codecForName("GBK")->fromUnicode(QStringLiteral("张三")));
-        QCOMPARE(gb18030->toUnicode(bytes), text);
+        QCOMPARE(gb18030(bytes), text);
 
         const QString large = QString((1 << 20) - 1, QLatin1Char('a')) + QStringLiteral("😀b");
         QVERIFY(stageText(path, large));
-        QCOMPARE(gb18030->toUnicode(readFile(path)), large);
+        QCOMPARE(gb18030(readFile(path)), large);
 
         // Staged straight from the source bytes, with characters across the pieces they are decoded in.
         const QByteArray source = QByteArray((1 << 20) - 1, 'a') + QStringLiteral("张😀,").toUtf8() +
                                   QByteArray((1 << 20) - 2, 'b') + QStringLiteral("한").toUtf8();
         QVERIFY(stageSource(path, source, SourceEncodingChoice::Automatic));
-        QCOMPARE(gb18030->toUnicode(readFile(path)), QString::fromUtf8(source));
+        QCOMPARE(gb18030(readFile(path)), QString::fromUtf8(source));
     }
 
     // The 13 arguments the text import receives: code page 936, the delimiter flags and the field info.
@@ -188,7 +198,7 @@ private slots:
         QVERIFY(at >= 0);
         const QVariantList a = arguments_[at];
         QCOMPARE(a.size(), 13);
-        QCOMPARE(a[0].toString(), out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt"));
+        QCOMPARE(a[0].toString(), QDir::toNativeSeparators(out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt")));
         QCOMPARE((QVariantList{a[1], a[2], a[3], a[4], a[5], a[10], a[11]}),
                  (QVariantList{936, 1, 1, 1, true, false, 936}));
         QString got;
@@ -252,8 +262,8 @@ private slots:
         o.TextFormatColumns = QStringLiteral("0"); // no such column: the text import fails
         const QStringList texts = runBatch(o);
         QCOMPARE(QString::fromLocal8Bit(readFile(o.FailListPath)),
-                 source_ + "/a.csv\n" + source_ + "/b.csv\n" + source_ + "/sub/c.csv\n");
-        QCOMPARE(opened_, QStringList{o.FailListPath});
+                 QDir::toNativeSeparators(source_ + "/a.csv\n" + source_ + "/b.csv\n" + source_ + "/sub/c.csv\n"));
+        QCOMPARE(opened_, QStringList{QDir::toNativeSeparators(o.FailListPath)});
         QCOMPARE(texts.last(), StatusTexts::summary(0));
         QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/Wickerlane_Tem_Txt.txt")));
     }
@@ -274,7 +284,8 @@ private slots:
             }
         };
         const QStringList texts = runBatch(options());
-        QCOMPARE(texts.mid(2), (QStringList{source_ + "/a.csv", source_ + "/b.csv", c,
+        QCOMPARE(texts.mid(2), (QStringList{QDir::toNativeSeparators(source_ + "/a.csv"),
+                                            QDir::toNativeSeparators(source_ + "/b.csv"), QDir::toNativeSeparators(c),
                                             StatusTexts::sourceCannotBeOpened()}));
         QVERIFY(QFileInfo::exists(out_ + QStringLiteral("/a.xlsx")));
         QVERIFY(!QFileInfo::exists(out_ + QStringLiteral("/d.xlsx")));
