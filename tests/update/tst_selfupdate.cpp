@@ -490,6 +490,40 @@ class TestSelfUpdate : public QObject
             QVERIFY(QFileInfo(QFile::decodeName(setup.programPath.c_str())).permissions() & QFile::ExeOwner);
     }
 
+    // An executable that cannot be moved aside (a folder in its old copy's place, or, on Windows, an old
+    // copy still in use) is never written over: nothing is unpacked, and no success is reported.
+    void keepsAProgramThatCannotBeMovedAside_data()
+    {
+        QTest::addColumn<bool>("oldCopyInUse"); // else a folder has the old copy's name
+        QTest::newRow("folder in the old copy's place") << false;
+#ifdef _WIN32
+        QTest::newRow("old copy still in use") << true;
+#endif
+    }
+    void keepsAProgramThatCannotBeMovedAside()
+    {
+        QFETCH(bool, oldCopyInUse);
+        const Entries release{{kExecutable, kNewBuild}};
+        QTemporaryDir root;
+        UpdateSetup setup = prepare(root, kExecutable, &release);
+        const QString oldCopy = QFile::decodeName(::oldCopyPath(setup.programPath).c_str());
+        QFile inUse(oldCopy); // open, Windows lets no one remove or replace it
+        if (oldCopyInUse) {
+            QVERIFY(inUse.open(QIODevice::ReadOnly));
+        } else {
+            QVERIFY(QFile::remove(oldCopy));
+            QVERIFY(QDir().mkpath(oldCopy + QStringLiteral("/kept"))); // not empty: it cannot be removed
+        }
+        ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
+        QVERIFY(server.port() != 0);
+        setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};
+        ThreadPost worker(setup);
+        QSignalSpy success(&worker, &ThreadPost::Signal_UpdateSuccess);
+        QCOMPARE(worker.runUpdate(), UpdateOutcome::NotReplaced);
+        QCOMPARE(success.count(), 0);
+        QCOMPARE(readAll(QFile::decodeName(setup.programPath.c_str())), kOldBuild);
+    }
+
     // Versions compare number by number; the text of a version is digits and dots only.
     void compareVersions_data()
     {
