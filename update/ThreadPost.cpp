@@ -185,7 +185,10 @@ UpdateOutcome ThreadPost::replaceExecutable()
     const std::string oldCopy = oldCopyPath(setup_.programPath);
     platform::removeFile(oldCopy); // the previous update's old copy
     QThread::msleep(kSwapPauseMs);
-    platform::replaceFile(startPath, oldCopy); // a running executable may be moved
+    // A running executable may be moved, but never written over: one that cannot be moved aside (its old
+    // copy still in use, say) keeps its place, and nothing is unpacked over it.
+    if (!platform::replaceFile(startPath, oldCopy))
+        return UpdateOutcome::NotReplaced;
     QThread::msleep(kSwapPauseMs);
     JlCompress::extractFiles(archive, entries, platform::fileNameFromBytes(setup_.programDir.c_str()));
     QThread::msleep(kSwapPauseMs);

@@ -47,7 +47,8 @@ enum class UpdateOutcome
     UpToDate,         // the server announced this executable's digest: nothing downloaded
     NotNewer,         // the signed description names a version not newer than this one: no archive fetched
     Updated,          // the executable was replaced and Signal_UpdateSuccess() emitted
-    NotReplaced,      // the unpacking left no executable: the old one is back in place, the archive stays
+    NotReplaced,      // the executable could not be moved aside, or the unpacking left none: the old one
+                      // is (back) in place, the archive stays
     ArchiveRefused,   // the archive was unreadable, or would unpack outside the folder or past the
                       // limits: deleted
     SignatureRefused, // no description that a release key signed (none fetched, or another key's), or an

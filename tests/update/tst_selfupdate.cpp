@@ -3,6 +3,7 @@
 // a release signed with the program's key whose executable is the announced one), and the restart that
 // follows an update.
 
+#include "platform/ProcessList.h"
 #include "update/FileHelpers.h"
 #include "update/ReleaseManifest.h"
 #include "update/ReleaseSignature.h"
@@ -60,6 +61,22 @@ enum class Served
 };
 
 const QByteArray kProgramVersion = "7.0";
+
+// The executable's file name, as a release holds it ("Quillmark.exe" on Windows), and how the name of a
+// program file ends there.
+const QString kExecutable = QString::fromLatin1(platform::programExecutableName());
+#ifdef _WIN32
+const QString kExecutableEnding = QStringLiteral(".exe");
+#else
+const QString kExecutableEnding;
+#endif
+
+// The program folder's files when nothing was touched: the executable, the settings and a leftover old copy.
+QStringList untouchedProgramFolder()
+{
+    return {kExecutable + QStringLiteral("=old build"), "Quillmark.qmk=" + QString::fromUtf8(kSettings),
+            QStringLiteral("Quillmark_old=leftover")};
+}
 
 QByteArray digestOf(const QByteArray& bytes)
 {
@@ -325,11 +342,11 @@ class TestSelfUpdate : public QObject
         QTest::addColumn<UpdateOutcome>("outcome");
         QTest::addColumn<QStringList>("programFolder"); // afterwards
 
-        const QString exe = QStringLiteral("Quillmark");
+        const QString exe = kExecutable;
         const QString settings = QStringLiteral("Quillmark.qmk=") + QString::fromUtf8(kSettings);
         const Entries release{{exe, kNewBuild}, {QStringLiteral("notes.txt"), "notes"}};
-        const QStringList updated{"Quillmark=new build", settings, "Quillmark_old=old build", "notes.txt=notes"};
-        const QStringList untouched{"Quillmark=old build", settings, "Quillmark_old=leftover"};
+        const QStringList updated{exe + "=new build", settings, "Quillmark_old=old build", "notes.txt=notes"};
+        const QStringList untouched = untouchedProgramFolder();
         const QByteArray newDigest = "{\"Quillmark\":\"" + digestOf(kNewBuild) + "\"}";
         const QByteArray none;
         const QByteArray v = "7.1";
@@ -344,14 +361,15 @@ class TestSelfUpdate : public QObject
         QTest::newRow("only the backup server answers")
             << exe << release << S::ReleaseKey << v << none << whole << false << O::Updated << updated;
         QTest::newRow("started under another name")
-            << QStringLiteral("convert") << release << S::ReleaseKey << v << none << whole << true
+            << "convert" + kExecutableEnding << release << S::ReleaseKey << v << none << whole << true
             << O::Updated
-            << QStringList{"Quillmark.qmk=" + QString::fromUtf8(kSettings), "convert=new build",
-                           "convert_old=old build", "notes.txt=notes"};
+            << QStringList{"Quillmark.qmk=" + QString::fromUtf8(kSettings),
+                           "convert" + kExecutableEnding + "=new build", "convert_old=old build",
+                           "notes.txt=notes"};
         QTest::newRow("release with a settings file keeps the user's")
             << exe << Entries{{exe, kNewBuild}, {QStringLiteral("Quillmark.qmk"), "xlsxMode=n\r\n"}}
             << S::ReleaseKey << v << none << whole << true << O::Updated
-            << QStringList{"Quillmark=new build", settings, "Quillmark_old=old build"};
+            << QStringList{exe + "=new build", settings, "Quillmark_old=old build"};
 
         QTest::newRow("signed with another key") << exe << release << S::OtherKey << v << none << whole
                                                  << true << O::SignatureRefused << untouched;
@@ -472,6 +490,40 @@ class TestSelfUpdate : public QObject
             QVERIFY(QFileInfo(QFile::decodeName(setup.programPath.c_str())).permissions() & QFile::ExeOwner);
     }
 
+    // An executable that cannot be moved aside (a folder in its old copy's place, or, on Windows, an old
+    // copy still in use) is never written over: nothing is unpacked, and no success is reported.
+    void keepsAProgramThatCannotBeMovedAside_data()
+    {
+        QTest::addColumn<bool>("oldCopyInUse"); // else a folder has the old copy's name
+        QTest::newRow("folder in the old copy's place") << false;
+#ifdef _WIN32
+        QTest::newRow("old copy still in use") << true;
+#endif
+    }
+    void keepsAProgramThatCannotBeMovedAside()
+    {
+        QFETCH(bool, oldCopyInUse);
+        const Entries release{{kExecutable, kNewBuild}};
+        QTemporaryDir root;
+        UpdateSetup setup = prepare(root, kExecutable, &release);
+        const QString oldCopy = QFile::decodeName(::oldCopyPath(setup.programPath).c_str());
+        QFile inUse(oldCopy); // open, Windows lets no one remove or replace it
+        if (oldCopyInUse) {
+            QVERIFY(inUse.open(QIODevice::ReadOnly));
+        } else {
+            QVERIFY(QFile::remove(oldCopy));
+            QVERIFY(QDir().mkpath(oldCopy + QStringLiteral("/kept"))); // not empty: it cannot be removed
+        }
+        ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
+        QVERIFY(server.port() != 0);
+        setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};
+        ThreadPost worker(setup);
+        QSignalSpy success(&worker, &ThreadPost::Signal_UpdateSuccess);
+        QCOMPARE(worker.runUpdate(), UpdateOutcome::NotReplaced);
+        QCOMPARE(success.count(), 0);
+        QCOMPARE(readAll(QFile::decodeName(setup.programPath.c_str())), kOldBuild);
+    }
+
     // Versions compare number by number; the text of a version is digits and dots only.
     void compareVersions_data()
     {
@@ -495,18 +547,16 @@ class TestSelfUpdate : public QObject
     // A program that carries no release key could install nothing, so it asks no server at all.
     void asksNoServerWithoutAReleaseKey()
     {
-        const Entries release{{QStringLiteral("Quillmark"), kNewBuild}};
+        const Entries release{{kExecutable, kNewBuild}};
         QTemporaryDir root;
-        UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), &release);
+        UpdateSetup setup = prepare(root, kExecutable, &release);
         CannedHttpServer server({{"/version", "{\"Quillmark\":\"" + digestOf(kNewBuild) + "\"}"}});
         setup.servers = {loopbackServer(server.port()), loopbackServer(server.port())};
         setup.releaseKeys.clear();
         ThreadPost worker(setup);
         QCOMPARE(worker.runUpdate(), UpdateOutcome::NoReleaseKey);
         QCOMPARE(server.requests(), 0);
-        QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))),
-                 (QStringList{"Quillmark=old build", "Quillmark.qmk=" + QString::fromUtf8(kSettings),
-                              "Quillmark_old=leftover"}));
+        QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))), untouchedProgramFolder());
     }
 
     // The release manager's way, with the release server's own commands: publish --key reads the version
@@ -516,15 +566,15 @@ class TestSelfUpdate : public QObject
     void installsAReleasePublishedWithTheKey()
     {
         QTemporaryDir root;
-        UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), nullptr);
+        UpdateSetup setup = prepare(root, kExecutable, nullptr);
         const QString build = root.filePath(QStringLiteral("build"));
         QVERIFY(QDir().mkpath(build));
         const QByteArray executable = kNewBuild + QByteArray("\0Quillmark-release-version:7.2\0", 32);
-        QVERIFY(writeFile(build + QStringLiteral("/Quillmark"), executable));
+        QVERIFY(writeFile(build + QLatin1Char('/') + kExecutable, executable));
         QProcess publish;
         publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
                       {QStringLiteral("publish"), QStringLiteral("--key"), keyFile("release.key"),
-                       root.filePath(QStringLiteral("release")), build + QStringLiteral("/Quillmark")});
+                       root.filePath(QStringLiteral("release")), build + QLatin1Char('/') + kExecutable});
         QVERIFY(publish.waitForFinished(10000));
         QCOMPARE(publish.exitCode(), 0);
         const QDir releaseFolder(root.filePath(QStringLiteral("release")));
@@ -564,24 +614,24 @@ class TestSelfUpdate : public QObject
         QFETCH(QString, key);
         QFETCH(QStringList, versionOption);
         QTemporaryDir root;
-        QVERIFY(writeFile(root.filePath(QStringLiteral("Quillmark")), kNewBuild));
+        QVERIFY(writeFile(root.filePath(kExecutable), kNewBuild));
         QVERIFY(writeFile(root.filePath(QStringLiteral("damaged.key")), QByteArray(128, 'a') + '\n'));
         QProcess publish;
         publish.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
                       QStringList{QStringLiteral("publish"), QStringLiteral("--key"),
                                   key.isEmpty() ? keyFile("release.key") : root.filePath(key)} +
                           versionOption +
-                          QStringList{root.path(), root.filePath(QStringLiteral("Quillmark"))});
+                          QStringList{root.path(), root.filePath(kExecutable)});
         QVERIFY(publish.waitForFinished(10000));
         QCOMPARE(publish.exitCode(), 1);
-        QCOMPARE(QDir(root.path()).entryList(QDir::Files), (QStringList{"damaged.key", "Quillmark"}));
+        QCOMPARE(QDir(root.path()).entryList(QDir::Files), (QStringList{"damaged.key", kExecutable}));
     }
 
     // As in the program, only stop() ends the search for a server; nothing is touched meanwhile.
     void keepsTryingWhileNoServerAnswers()
     {
         QTemporaryDir root;
-        UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), nullptr);
+        UpdateSetup setup = prepare(root, kExecutable, nullptr);
         setup.servers = {loopbackServer(deadPort()), loopbackServer(deadPort())};
         setup.roundPauseMs = 100;
         setup.maxRounds = 0;
@@ -601,9 +651,7 @@ class TestSelfUpdate : public QObject
         thread.quit();
         QVERIFY(thread.wait(5000));
         QCOMPARE(success.count() + messages.count(), 0);
-        QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))),
-                 (QStringList{"Quillmark=old build", "Quillmark.qmk=" + QString::fromUtf8(kSettings),
-                              "Quillmark_old=leftover"}));
+        QCOMPARE(filesIn(root.filePath(QStringLiteral("program"))), untouchedProgramFolder());
     }
 
     // The whole way: the update runs on its own thread, its success reaches this thread as a queued signal,
@@ -617,9 +665,9 @@ class TestSelfUpdate : public QObject
 
         QFile standIn(QStringLiteral(QUILLMARK_STANDIN_PROGRAM));
         QVERIFY(standIn.open(QIODevice::ReadOnly));
-        const Entries release{{QStringLiteral("Quillmark"), standIn.readAll()}};
+        const Entries release{{kExecutable, standIn.readAll()}};
         QTemporaryDir root;
-        UpdateSetup setup = prepare(root, QStringLiteral("Quillmark"), &release);
+        UpdateSetup setup = prepare(root, kExecutable, &release);
         setup.downloadLimits.maxBytes = platform::kDownloadMaxBytes; // a real program, of some megabytes
         setup.unpackLimits = UnpackLimits();
         ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
