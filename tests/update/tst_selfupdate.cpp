@@ -517,6 +517,7 @@ class TestSelfUpdate : public QObject
         ReleaseServerProcess server(root.filePath(QStringLiteral("release")));
         QVERIFY(server.port() != 0);
         setup.servers = {loopbackServer(server.port()), loopbackServer(deadPort())};
+        setup.requestTimeoutMs = 20000; // a real server, which a loaded machine (a sanitizer build) may slow
         ThreadPost worker(setup);
         QSignalSpy success(&worker, &ThreadPost::Signal_UpdateSuccess);
         QCOMPARE(worker.runUpdate(), UpdateOutcome::NotReplaced);
