@@ -101,15 +101,24 @@ private slots:
 
     void initTestCase()
     {
-        // Three copies of sleep under a name no other process has, so only they match it. They sleep long
-        // enough for the tests, and not for long should the test die before its clean-up.
+        // Three copies of a program that waits, under a name no other process has, so only they match it.
+        // They wait long enough for the tests, and not for long should the test die before its clean-up.
+        // Windows has no sleep: its ping waits a second between its 121 echoes of this computer.
         QVERIFY(folder_.isValid());
         sleeperName_ = "QmkSleeper" + QByteArray::number(QCoreApplication::applicationPid());
+#ifdef _WIN32
+        sleeperName_ += ".exe"; // the process list names a Windows process with its extension
+        const QString waiting = qEnvironmentVariable("SystemRoot") + QStringLiteral("/System32/ping.exe");
+        const QStringList waitingArguments{QStringLiteral("-n"), QStringLiteral("121"), QStringLiteral("127.0.0.1")};
+#else
+        const QString waiting = QStringLiteral("/bin/sleep");
+        const QStringList waitingArguments{QStringLiteral("120")};
+#endif
         const QString program = folder_.path() + QLatin1Char('/') + QString::fromLatin1(sleeperName_);
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        QVERIFY(QFile::copy(waiting, program));
         for (int i = 0; i < 3; ++i) {
             sleepers_.push_back(std::make_unique<QProcess>());
-            sleepers_.back()->start(program, {QStringLiteral("120")});
+            sleepers_.back()->start(program, waitingArguments);
             QVERIFY(sleepers_.back()->waitForStarted(10000));
         }
     }
