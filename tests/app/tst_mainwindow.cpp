@@ -247,7 +247,9 @@ class TestMainWindow : public QObject
             << QStringList{"cBox_ConsecutiveDelimiter", "cBox_SetTextFormat", "cBox_OtherLanguage", "cBox_UCS2"}
             << "" << folders;
         // The picked folder is stored as shown: with the system's separators, in its 8-bit encoding.
-        const auto stored = [](const QString& folder) { return QDir::toNativeSeparators(folder).toLocal8Bit(); };
+        const auto stored = [](const QString& folder) {
+            return QDir::toNativeSeparators(folder).toLocal8Bit();
+        };
         QTest::newRow("source folder, in place")
             << folders << QStringList{"pBtn_SourcePath"} << "/数据/c"
             << "SourcePath=" + stored(QStringLiteral("/数据/c/")) + "\r\nSavePath=/b/\r\n";

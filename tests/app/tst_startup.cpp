@@ -109,7 +109,8 @@ private slots:
 #ifdef _WIN32
         sleeperName_ += ".exe"; // the process list names a Windows process with its extension
         const QString waiting = qEnvironmentVariable("SystemRoot") + QStringLiteral("/System32/ping.exe");
-        const QStringList waitingArguments{QStringLiteral("-n"), QStringLiteral("121"), QStringLiteral("127.0.0.1")};
+        const QStringList waitingArguments{QStringLiteral("-n"), QStringLiteral("121"),
+                                           QStringLiteral("127.0.0.1")};
 #else
         const QString waiting = QStringLiteral("/bin/sleep");
         const QStringList waitingArguments{QStringLiteral("120")};
