@@ -217,7 +217,7 @@ private slots:
         QCOMPARE(TerminateFirstProcessByName(self.constData()), 0);
     }
 
-    // Exactly one process ends, the first in the process list; no name or no match ends none.
+    // Exactly one process ends, the first of its name in the process list; no name or no match ends none.
     void terminatesTheFirstProcess()
     {
         QCOMPARE(CountProcessesByName(nullptr), 0);
@@ -225,13 +225,22 @@ private slots:
         QCOMPARE(TerminateFirstProcessByName(sleeperName_.toLower().constData()), 0);
         QCOMPARE(CountProcessesByName(sleeperName_.constData()), 3);
 
-        auto lowest = std::min_element(sleepers_.begin(), sleepers_.end(), [](const auto& a, const auto& b) {
-            return a->processId() < b->processId();
+        // The list's order is the system's: by process number on Linux, not so on Windows.
+        std::vector<platform::ProcessEntry> processes;
+        QVERIFY(platform::listProcesses(processes));
+        const auto listedFirst =
+            std::find_if(processes.begin(), processes.end(), [this](const auto& process) {
+                return process.executableName == sleeperName_.toStdString();
+            });
+        QVERIFY(listedFirst != processes.end());
+        const auto first = std::find_if(sleepers_.begin(), sleepers_.end(), [&](const auto& sleeper) {
+            return sleeper->processId() == listedFirst->id;
         });
+        QVERIFY(first != sleepers_.end());
         QCOMPARE(TerminateFirstProcessByName(sleeperName_.constData()), 1);
-        QVERIFY((*lowest)->waitForFinished(10000));
+        QVERIFY((*first)->waitForFinished(10000));
         for (const auto& sleeper : sleepers_) {
-            if (sleeper != *lowest)
+            if (sleeper != *first)
                 QCOMPARE(sleeper->state(), QProcess::Running);
         }
         QTRY_COMPARE(CountProcessesByName(sleeperName_.constData()), 2);
