@@ -56,7 +56,9 @@ void MainWindow::rememberFolders(const ConversionOptions& options)
 
 void MainWindow::removeOldFailureList(ConversionOptions& options)
 {
-    options.FailListPath = options.SourcePath + QStringLiteral("/无法转换的文件目录.txt");
+    // Written, opened and named with the system's separators, as the source folder is.
+    options.FailListPath =
+        QDir::toNativeSeparators(options.SourcePath + QStringLiteral("/无法转换的文件目录.txt"));
     QFile::remove(options.FailListPath);
 }
 

@@ -101,15 +101,25 @@ private slots:
 
     void initTestCase()
     {
-        // Three copies of sleep under a name no other process has, so only they match it. They sleep long
-        // enough for the tests, and not for long should the test die before its clean-up.
+        // Three copies of a program that waits, under a name no other process has, so only they match it.
+        // They wait long enough for the tests, and not for long should the test die before its clean-up.
+        // Windows has no sleep: its ping waits a second between its 121 echoes of this computer.
         QVERIFY(folder_.isValid());
         sleeperName_ = "QmkSleeper" + QByteArray::number(QCoreApplication::applicationPid());
+#ifdef _WIN32
+        sleeperName_ += ".exe"; // the process list names a Windows process with its extension
+        const QString waiting = qEnvironmentVariable("SystemRoot") + QStringLiteral("/System32/ping.exe");
+        const QStringList waitingArguments{QStringLiteral("-n"), QStringLiteral("121"),
+                                           QStringLiteral("127.0.0.1")};
+#else
+        const QString waiting = QStringLiteral("/bin/sleep");
+        const QStringList waitingArguments{QStringLiteral("120")};
+#endif
         const QString program = folder_.path() + QLatin1Char('/') + QString::fromLatin1(sleeperName_);
-        QVERIFY(QFile::copy(QStringLiteral("/bin/sleep"), program));
+        QVERIFY(QFile::copy(waiting, program));
         for (int i = 0; i < 3; ++i) {
             sleepers_.push_back(std::make_unique<QProcess>());
-            sleepers_.back()->start(program, {QStringLiteral("120")});
+            sleepers_.back()->start(program, waitingArguments);
             QVERIFY(sleepers_.back()->waitForStarted(10000));
         }
     }
@@ -207,7 +217,7 @@ private slots:
         QCOMPARE(TerminateFirstProcessByName(self.constData()), 0);
     }
 
-    // Exactly one process ends, the first in the process list; no name or no match ends none.
+    // Exactly one process ends, the first of its name in the process list; no name or no match ends none.
     void terminatesTheFirstProcess()
     {
         QCOMPARE(CountProcessesByName(nullptr), 0);
@@ -215,13 +225,22 @@ private slots:
         QCOMPARE(TerminateFirstProcessByName(sleeperName_.toLower().constData()), 0);
         QCOMPARE(CountProcessesByName(sleeperName_.constData()), 3);
 
-        auto lowest = std::min_element(sleepers_.begin(), sleepers_.end(), [](const auto& a, const auto& b) {
-            return a->processId() < b->processId();
+        // The list's order is the system's: by process number on Linux, not so on Windows.
+        std::vector<platform::ProcessEntry> processes;
+        QVERIFY(platform::listProcesses(processes));
+        const auto listedFirst =
+            std::find_if(processes.begin(), processes.end(), [this](const auto& process) {
+                return process.executableName == sleeperName_.toStdString();
+            });
+        QVERIFY(listedFirst != processes.end());
+        const auto first = std::find_if(sleepers_.begin(), sleepers_.end(), [&](const auto& sleeper) {
+            return sleeper->processId() == listedFirst->id;
         });
+        QVERIFY(first != sleepers_.end());
         QCOMPARE(TerminateFirstProcessByName(sleeperName_.constData()), 1);
-        QVERIFY((*lowest)->waitForFinished(10000));
+        QVERIFY((*first)->waitForFinished(10000));
         for (const auto& sleeper : sleepers_) {
-            if (sleeper != *lowest)
+            if (sleeper != *first)
                 QCOMPARE(sleeper->state(), QProcess::Running);
         }
         QTRY_COMPARE(CountProcessesByName(sleeperName_.constData()), 2);
