@@ -241,10 +241,11 @@ class ReleaseServerProcess
         process_.start(QStringLiteral(QUILLMARK_RELEASE_SERVER),
                        {QStringLiteral("serve"), folder, QStringLiteral("--port"), QStringLiteral("0"),
                         QStringLiteral("--listen"), QStringLiteral("127.0.0.1")});
-        if (!process_.waitForStarted(5000))
+        // Generous: the first start of a program under Wine, in a fresh prefix, takes seconds.
+        if (!process_.waitForStarted(30000))
             return;
         QByteArray line;
-        while (!line.endsWith('\n') && process_.waitForReadyRead(5000))
+        while (!line.endsWith('\n') && process_.waitForReadyRead(30000))
             line += process_.readAllStandardOutput();
         const QRegularExpressionMatch match =
             QRegularExpression(QStringLiteral(":(\\d+)/$")).match(QString::fromUtf8(line.trimmed()));
