@@ -1,5 +1,6 @@
 #include "platform/PrivateFile.h"
 
+#include "platform/ProcessList.h"
 #include "platform/WidePath.h"
 
 #include <windows.h>
@@ -10,17 +11,10 @@
 #include <io.h>
 #include <memory>
 #include <string>
-#include <type_traits>
 
 namespace platform {
 
 namespace {
-
-struct HandleCloser
-{
-    void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleCloser>;
 
 struct LocalFreer
 {
@@ -31,21 +25,10 @@ struct LocalFreer
 // current user full access and nobody else anything. Empty when the user cannot be told.
 std::wstring ownerOnlyDescriptor()
 {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    const std::string sid = currentUser(); // S-1-5-21-...: ASCII
+    if (sid.empty())
         return {};
-    const Handle tokenHandle(token);
-    DWORD size = 0;
-    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-    if (size == 0)
-        return {};
-    auto buffer = std::make_unique<unsigned char[]>(size);
-    LPWSTR sid = nullptr;
-    if (!GetTokenInformation(token, TokenUser, buffer.get(), size, &size) ||
-        !ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &sid))
-        return {};
-    const std::unique_ptr<wchar_t, LocalFreer> owned(sid);
-    return L"D:P(A;;FA;;;" + std::wstring(sid) + L")";
+    return L"D:P(A;;FA;;;" + std::wstring(sid.begin(), sid.end()) + L")";
 }
 
 } // namespace
