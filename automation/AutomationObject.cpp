@@ -39,6 +39,11 @@ bool AutomationObject::setControl(const QString& control)
     return true;
 }
 
+bool AutomationObject::isSystemServer() const
+{
+    return dispatch_ && dispatch_->isSystemServer();
+}
+
 QVariantList AutomationObject::collect(std::initializer_list<const QVariant*> vars)
 {
     // Trailing invalid values are the unused defaults; an invalid value between two valid ones stays.
@@ -68,7 +73,9 @@ bool AutomationObject::accept(DispatchResult& result, const char* member)
                  dispatch_ ? qPrintable(dispatch_->source()) : "an unbound object");
         return false;
     case DispatchResult::Outcome::Failed:
-        emit exception(kServerException, dispatch_->source(), result.error, QString());
+        emit exception(result.errorCode ? result.errorCode : kServerException,
+                       result.errorSource.isEmpty() ? dispatch_->source() : result.errorSource, result.error,
+                       result.errorHelp);
         return false;
     }
     return false;

@@ -9,8 +9,8 @@
 class Dispatch;
 
 /// An object of an automation server, used with member strings ("WorkBooks", "SaveAs(const QString&,
-/// QVariant)") the way an ActiveQt QAxObject is. On Windows this class would be QAxObject itself; here
-/// it reaches the servers of AutomationServers. Objects obtained with querySubObject() are children of
+/// QVariant)") the way an ActiveQt QAxObject is. It reaches the servers of AutomationServers: those the
+/// system registers (COM on Windows) and the program's own. Objects obtained with querySubObject() are children of
 /// the object they came from and go with it.
 ///
 /// A member the object lacks gives a warning and an invalid result; a member that fails emits
@@ -29,6 +29,9 @@ public:
     bool setControl(const QString& control);
     QString control() const { return control_; }
     bool isNull() const { return !dispatch_; }
+    /// True when an application the system registers serves this object (through COM on Windows), false
+    /// when the program's own does, or nothing.
+    bool isSystemServer() const;
 
     QVariant dynamicCall(const char* function, const QVariant& var1 = QVariant(), const QVariant& var2 = QVariant(),
                          const QVariant& var3 = QVariant(), const QVariant& var4 = QVariant(),

@@ -1,10 +1,13 @@
 #include "automation/AutomationServers.h"
 
 #include "automation/SpreadsheetDispatch.h"
+#include "platform/SystemAutomation.h"
 
 #include <QHash>
 #include <QMutex>
 #include <QMutexLocker>
+
+#include <atomic>
 
 namespace {
 
@@ -12,6 +15,7 @@ struct Registry
 {
     QMutex mutex;
     QHash<QString, AutomationServers::Factory> factories;
+    std::atomic<AutomationServers::Choice> choice{AutomationServers::Choice::SystemFirst};
 
     Registry() { addDefaults(); }
     void addDefaults() { factories.insert(QStringLiteral("Excel.Application"), &createSpreadsheetApplication); }
@@ -27,8 +31,27 @@ Registry& registry()
 
 namespace AutomationServers {
 
+void setChoice(Choice choice)
+{
+    registry().choice = choice;
+}
+
+Choice choice()
+{
+    return registry().choice;
+}
+
 std::unique_ptr<Dispatch> create(const QString& programId)
 {
+    const Choice choice = registry().choice;
+    if (choice != Choice::OwnOnly && platform::systemAutomationServerRegistered(programId)) {
+        QString error;
+        if (std::unique_ptr<Dispatch> server = platform::createSystemAutomationServer(programId, error))
+            return server;
+        qWarning("%s", qPrintable(error));
+    }
+    if (choice == Choice::SystemOnly)
+        return nullptr;
     Factory factory;
     {
         QMutexLocker lock(&registry().mutex);
@@ -54,6 +77,7 @@ void restoreDefaults()
     QMutexLocker lock(&registry().mutex);
     registry().factories.clear();
     registry().addDefaults();
+    registry().choice = Choice::SystemFirst;
 }
 
 } // namespace AutomationServers

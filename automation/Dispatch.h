@@ -20,6 +20,11 @@ struct DispatchResult
     Outcome outcome = Outcome::Done;
     QVariant value;
     QString error;
+    // What a server that reports its errors as COM does adds to `error`: the error code (0: none given),
+    // the error's source and its help file.
+    int errorCode = 0;
+    QString errorSource;
+    QString errorHelp;
     std::unique_ptr<class Dispatch> subObject; // for queries that return an object
 
     static DispatchResult done(QVariant value = {})
@@ -63,6 +68,9 @@ public:
     virtual DispatchResult property(const QByteArray& name) = 0;
     /// Name of the server for error reports.
     virtual QString source() const = 0;
+    /// True for a server the operating system registers (an installed application), false for one
+    /// built into this program.
+    virtual bool isSystemServer() const { return false; }
 };
 
 inline DispatchResult DispatchResult::object(std::unique_ptr<Dispatch> sub)

@@ -14,7 +14,7 @@ QString convertUsage()
         "Usage: quillmark-convert SOURCE_FOLDER (--out FOLDER | --next-to-source) [--format xlsx|xls]\n"
         "                         [--by-settings [--delimiter tab|semicolon|comma|space] [--merge-delimiters]\n"
         "                          [--encoding auto|utf16|local] [--text-columns LIST [--cell-by-cell]]]\n"
-        "                         [--progress]\n"
+        "                         [--progress] [--engine installed|embedded]\n"
         "       quillmark-convert --help | --version\n"
         "\n"
         "Converts every .csv file below SOURCE_FOLDER into a workbook, the way the window's automatic\n"
@@ -36,6 +36,10 @@ QString convertUsage()
         "                      page cannot hold\n"
         "  --progress          on a terminal, show on standard error which file of how many is being\n"
         "                      converted and how far through it the conversion is\n"
+        "  --engine E          installed: the spreadsheet application installed on this computer\n"
+        "                      (registered as Excel.Application), none other; embedded: the one built\n"
+        "                      into Quillmark. By default the installed one when there is one, else the\n"
+        "                      embedded one\n"
         "  -h, --help          print this text\n"
         "      --version       print the version\n"
         "\n"
@@ -74,13 +78,14 @@ ConvertCommand parseConvertCommand(const QStringList& arguments)
     ConvertCommand command;
     ConversionOptions& options = command.options;
     QString source, out, format = QStringLiteral("xlsx");
-    QString delimiter = QStringLiteral("tab"), encoding = QStringLiteral("auto"), textColumns;
+    QString delimiter = QStringLiteral("tab"), encoding = QStringLiteral("auto"), textColumns, engine;
     bool nextToSource = false, settingsOption = false, textColumnsGiven = false, optionsEnded = false;
     QMap<QString, QString*> valued{{QStringLiteral("--out"), &out},
                                    {QStringLiteral("--format"), &format},
                                    {QStringLiteral("--delimiter"), &delimiter},
                                    {QStringLiteral("--text-columns"), &textColumns},
-                                   {QStringLiteral("--encoding"), &encoding}};
+                                   {QStringLiteral("--encoding"), &encoding},
+                                   {QStringLiteral("--engine"), &engine}};
     auto fail = [&command](const QString& error) {
         command.error = error;
         return command;
@@ -104,7 +109,8 @@ ConvertCommand parseConvertCommand(const QStringList& arguments)
             if (i + 1 >= arguments.size())
                 return fail(argument + QStringLiteral(" needs a value"));
             *valued[argument] = arguments[++i];
-            settingsOption |= argument != QLatin1String("--out") && argument != QLatin1String("--format");
+            settingsOption |= argument != QLatin1String("--out") && argument != QLatin1String("--format") &&
+                              argument != QLatin1String("--engine");
             textColumnsGiven |= argument == QLatin1String("--text-columns");
         } else if (argument == QLatin1String("--next-to-source")) {
             nextToSource = true;
@@ -134,6 +140,11 @@ ConvertCommand parseConvertCommand(const QStringList& arguments)
         return fail(QStringLiteral("the delimiter must be tab, semicolon, comma or space, not %1").arg(delimiter));
     if (encoding != QLatin1String("auto") && encoding != QLatin1String("utf16") && encoding != QLatin1String("local"))
         return fail(QStringLiteral("the encoding must be auto, utf16 or local, not %1").arg(encoding));
+    if (!engine.isEmpty() && engine != QLatin1String("installed") && engine != QLatin1String("embedded"))
+        return fail(QStringLiteral("the engine must be installed or embedded, not %1").arg(engine));
+    if (!engine.isEmpty())
+        command.engine = engine == QLatin1String("installed") ? AutomationServers::Choice::SystemOnly
+                                                              : AutomationServers::Choice::OwnOnly;
     if (textColumnsGiven && !validTextColumns(textColumns))
         return fail(QStringLiteral("--text-columns takes column numbers from 1 to 16384 separated by commas, "
                                    "not \"%1\"").arg(textColumns));

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "automation/AutomationServers.h"
 #include "convert/ConversionOptions.h"
 
 #include <QString>
@@ -13,6 +14,8 @@ struct ConvertCommand
     bool help = false;       // --help or -h: print the usage, convert nothing
     bool version = false;    // --version: print the version, convert nothing
     bool progress = false;   // --progress: show how far the batch is on a terminal
+    // --engine: which spreadsheet application converts; by default the installed one when there is one
+    AutomationServers::Choice engine = AutomationServers::Choice::SystemFirst;
     QString error;           // one line naming the problem, when the command line is not usable
 };
 

@@ -57,6 +57,7 @@ int main(int argc, char** argv)
         return 1;
     }
     g_ConversionOptions = command.options;
+    AutomationServers::setChoice(command.engine);
 
     // With --progress on a terminal, a line on standard error shows how far the batch is; it steps aside
     // for every line printed.

@@ -136,7 +136,8 @@ void MergeObject::runBatch(ConversionStep& step)
 
     auto application = std::make_unique<AutomationObject>(this);
     emit ShowDisposingFile(StatusTexts::applicationCreated());
-    application->setControl(QStringLiteral("Excel.Application"));
+    if (application->setControl(QStringLiteral("Excel.Application")))
+        emit ShowDisposingFile(StatusTexts::spreadsheetInUse(application->isSystemServer()));
     application->dynamicCall("SetVisible (bool Visible)", QStringLiteral("false"));
     application->setProperty("DisplayAlerts", false);
     AutomationObject* workbooks = application->querySubObject("WorkBooks");

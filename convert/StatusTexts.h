@@ -6,6 +6,13 @@
 namespace StatusTexts {
 
 inline QString applicationCreated() { return QStringLiteral("excel OK!"); }
+/// Which spreadsheet application serves the batch: the one installed on the computer (through COM), or
+/// the one built into the program.
+inline QString spreadsheetInUse(bool installed)
+{
+    return installed ? QStringLiteral("使用电脑中安装的电子表格程序(Excel.Application)")
+                     : QStringLiteral("使用Quillmark内置的电子表格程序");
+}
 inline QString workbooksObtained() { return QStringLiteral("WorkBooks OK!"); }
 inline QString noSpreadsheetApplication()
 {

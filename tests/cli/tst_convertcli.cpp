@@ -42,6 +42,8 @@ private slots:
     void progressText_data();
     void progressText();
     void showsProgressOnATerminalOnly();
+    void engineChoice_data();
+    void engineChoice();
 
 private:
     QScopedPointer<QTemporaryDir> temporary_;
@@ -104,6 +106,8 @@ void TestConvertCli::usageErrors_data()
         QTest::newRow(qPrintable(QStringLiteral("text columns \"%1\"").arg(list)))
             << QStringList{"SRC", "--out", "OUT", "--by-settings", "--text-columns", list} << 2
             << columns.arg(list);
+    QTest::newRow("bad engine") << QStringList{"SRC", "--out", "OUT", "--engine", "calc"} << 2
+                                << "quillmark-convert: the engine must be installed or embedded, not calc";
     QTest::newRow("cell by cell without text columns") << QStringList{"SRC", "--out", "OUT", "--by-settings",
                                                                       "--cell-by-cell"}
                                                        << 2 << "quillmark-convert: --cell-by-cell needs --text-columns";
@@ -143,6 +147,7 @@ void TestConvertCli::convertsAFolder()
 
     QCOMPARE(result.exitCode, 0);
     const QStringList expected{StatusTexts::applicationCreated(),
+                               StatusTexts::spreadsheetInUse(false),
                                StatusTexts::workbooksObtained(),
                                QDir::toNativeSeparators(source_ + QStringLiteral("/a.csv")),
                                QDir::toNativeSeparators(source_ + QStringLiteral("/数据/报表 2021.csv")),
@@ -167,7 +172,7 @@ void TestConvertCli::reportsFilesNotConverted()
 
     QCOMPARE(result.exitCode, 1);
     const QStringList lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.mid(2), (QStringList{QDir::toNativeSeparators(source_ + QStringLiteral("/a.csv")), longField,
+    QCOMPARE(lines.mid(3), (QStringList{QDir::toNativeSeparators(source_ + QStringLiteral("/a.csv")), longField,
                                         StatusTexts::summary(1)}));
     QVERIFY2(QString::fromUtf8(result.err).contains(QStringLiteral("not converted: ") + longField),
              result.err.constData());
@@ -271,7 +276,7 @@ void TestConvertCli::bySettingsListsFailures()
     const QString a = QDir::toNativeSeparators(source_ + QStringLiteral("/a.csv"));
     const QString b = QDir::toNativeSeparators(source_ + QStringLiteral("/b.csv"));
     const QStringList lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QCOMPARE(lines.mid(2), (QStringList{a, b, QDir::toNativeSeparators(list), StatusTexts::summary(1)}));
+    QCOMPARE(lines.mid(3), (QStringList{a, b, QDir::toNativeSeparators(list), StatusTexts::summary(1)}));
     QFile written(list);
     QVERIFY(written.open(QIODevice::ReadOnly));
     QCOMPARE(QString::fromUtf8(written.readAll()), b + QLatin1Char('\n'));
@@ -357,6 +362,39 @@ void TestConvertCli::showsProgressOnATerminalOnly()
     const QByteArray drawn = terminal.readAllStandardOutput();
     QVERIFY2(drawn.contains("[1/2] opening  "), drawn.constData());
     QVERIFY2(drawn.contains("[2/2] writing "), drawn.constData());
+}
+
+
+// The embedded spreadsheet converts whenever asked; the installed one is asked for on a machine that has
+// none (this one, and the tests' own Wine prefix): nothing is converted, and the exit status says so.
+void TestConvertCli::engineChoice_data()
+{
+    QTest::addColumn<QString>("engine");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("statuses");
+    const QString file = QStringLiteral("SRC/a.csv");
+    QTest::newRow("embedded") << "embedded" << 0
+                              << QStringList{StatusTexts::applicationCreated(), StatusTexts::spreadsheetInUse(false),
+                                             StatusTexts::workbooksObtained(), file, StatusTexts::summary(1)};
+    QTest::newRow("installed, none there")
+        << "installed" << 1
+        << QStringList{StatusTexts::applicationCreated(), StatusTexts::workbooksObtained(),
+                       StatusTexts::noSpreadsheetApplication()};
+}
+
+void TestConvertCli::engineChoice()
+{
+    QFETCH(QString, engine);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, statuses);
+    writeFile(source_ + QStringLiteral("/a.csv"), kSmallCsv);
+
+    const Result result = runConverter({source_, QStringLiteral("--out"), output_, QStringLiteral("--engine"), engine});
+
+    QCOMPARE(result.exitCode, exitCode);
+    statuses.replaceInStrings(QStringLiteral("SRC"), QDir::toNativeSeparators(source_));
+    QCOMPARE(QString::fromUtf8(result.out), statuses.join(QLatin1Char('\n')) + QLatin1Char('\n'));
+    QCOMPARE(QFileInfo::exists(output_ + QStringLiteral("/a.xlsx")), exitCode == 0);
 }
 
 QTEST_GUILESS_MAIN(TestConvertCli)

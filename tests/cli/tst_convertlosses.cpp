@@ -96,8 +96,8 @@ void TestConvertLosses::reportsSourcesSharingAWorkbookName()
 
     QCOMPARE(result.exitCode, 1);
     const QStringList lines = QString::fromUtf8(result.out).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-    QVERIFY(lines.size() >= 4);
-    const QString first = lines[2], later = lines[3]; // the two sources, in list order
+    QVERIFY(lines.size() >= 5);
+    const QString first = lines[3], later = lines[4]; // the two sources, in list order
     QVERIFY2(QString::fromUtf8(result.err).contains(QStringLiteral("not converted: ") + later), result.err.constData());
     QVERIFY(!result.err.contains(("not converted: " + first).toUtf8()));
     QCOMPARE(lines.last(), StatusTexts::summary(1));

@@ -24,10 +24,11 @@ void createTree(const QString& root, const QStringList& entries)
     }
 }
 
-// The status texts of a whole batch: the two opening texts, each file below `root`, the summary.
+// The status texts of a whole batch: the opening texts, each file below `root`, the summary.
 QStringList framed(const QString& root, const QStringList& files, int converted)
 {
-    QStringList texts{StatusTexts::applicationCreated(), StatusTexts::workbooksObtained()};
+    QStringList texts{StatusTexts::applicationCreated(), StatusTexts::spreadsheetInUse(false),
+                      StatusTexts::workbooksObtained()};
     for (const QString& file : files)
         texts << QDir::toNativeSeparators(root + QLatin1Char('/') + file);
     return texts << StatusTexts::summary(converted);
@@ -116,10 +117,14 @@ class TestMergeObject : public QObject
     {
         QTest::addColumn<bool>("interrupted");
         QTest::addColumn<QStringList>("expected");
-        const QStringList opened{StatusTexts::applicationCreated(), StatusTexts::workbooksObtained()};
-        QTest::newRow("interrupted") << true << opened;
+        QTest::newRow("interrupted") << true
+                                     << QStringList{StatusTexts::applicationCreated(),
+                                                    StatusTexts::spreadsheetInUse(false),
+                                                    StatusTexts::workbooksObtained()};
         QTest::newRow("no spreadsheet application")
-            << false << opened + QStringList{StatusTexts::noSpreadsheetApplication()};
+            << false
+            << QStringList{StatusTexts::applicationCreated(), StatusTexts::workbooksObtained(),
+                           StatusTexts::noSpreadsheetApplication()};
     }
     void endsEarly()
     {

@@ -284,7 +284,7 @@ private slots:
             }
         };
         const QStringList texts = runBatch(options());
-        QCOMPARE(texts.mid(2), (QStringList{QDir::toNativeSeparators(source_ + "/a.csv"),
+        QCOMPARE(texts.mid(3), (QStringList{QDir::toNativeSeparators(source_ + "/a.csv"),
                                             QDir::toNativeSeparators(source_ + "/b.csv"), QDir::toNativeSeparators(c),
                                             StatusTexts::sourceCannotBeOpened()}));
         QVERIFY(QFileInfo::exists(out_ + QStringLiteral("/a.xlsx")));
