@@ -19,6 +19,8 @@ usage: bench/run.sh [--quick] [--with-lo] [--runs N] [--workloads LIST]
 
 environment:
   QMK        converter to time   (default: <root>/build/cli/quillmark-convert)
+  QMK_ALSO   a second converter, timed beside QMK on the plain .xlsx conversion, interleaved
+             (e.g. build-windows/quillmark-convert-wine); the report gives its wall time over QMK's
   BENCH_DIR  scratch folder      (default: /tmp/quillmark-bench)
   KIT        peer kit folder     (default: <root>/../shared/bench)
 EOF
@@ -76,6 +78,13 @@ for t in cc md5sum setsid du find; do
   command -v "$t" >/dev/null || die "'$t' is missing"
 done
 QMK_ABS=$(cd "$(dirname "$QMK")" && pwd)/$(basename "$QMK")
+QMK_ALSO=${QMK_ALSO:-}
+QMK_ALSO_ABS=
+if [ -n "$QMK_ALSO" ]; then
+  [ -x "$QMK_ALSO" ] || die "QMK_ALSO not found or not executable: $QMK_ALSO"
+  QMK_ALSO_ABS=$(cd "$(dirname "$QMK_ALSO")" && pwd)/$(basename "$QMK_ALSO")
+fi
+ALSO="quillmark QMK_ALSO"      # its rows' name
 
 mkdir -p "$BENCH_DIR"
 BENCH_DIR=$(cd "$BENCH_DIR" && pwd)
@@ -322,6 +331,7 @@ for wl in "${WORKLOADS[@]}"; do
     continue
   fi
   queue "$wl" quillmark xlsx ours -- "$QMK_ABS" "$src" --out @OUT@
+  [ -z "$QMK_ALSO_ABS" ] || queue "$wl" "$ALSO" xlsx ours -- "$QMK_ALSO_ABS" "$src" --out @OUT@
   # Conversion by settings through the text import.
   queue "$wl" "quillmark by-settings" xlsx ours -- "$QMK_ABS" "$src" --out @OUT@ --by-settings "${settings[@]}"
   # .xls holds 256 columns: the wide workload's 300 cannot be saved as .xls.
@@ -347,6 +357,7 @@ within(){ awk -v r="$1" -v t="$2" -v op="$3" 'BEGIN{ if (r == "n/a") print "";
 echo
 echo "Quillmark benchmark  $(date '+%Y-%m-%d %H:%M')  $(nproc) cores  runs: $RUNS$([ "$QUICK" = 1 ] && echo '  (quick)')"
 echo "converter: $QMK_ABS"
+[ -z "$QMK_ALSO_ABS" ] || echo "QMK_ALSO:  $QMK_ALSO_ABS"
 rev=$(git -C "$ROOT" rev-parse --short HEAD 2>/dev/null || echo "no commit")
 dirty=
 if git -C "$ROOT" status --porcelain 2>/dev/null | grep -qv '^??'; then dirty=" +changes"; fi
@@ -381,6 +392,13 @@ for wl in "${WORKLOADS[@]}"; do
     r=$(ratio "$l" "$q")
     printf '  %-7s LibreOffice / ours wall   %8s / %-8s = %6s   target >= %-4s %s\n' \
       "$wl" "$(sec "$l")" "$(sec "$q")" "$r" "$t" "$(within "$r" "$t" ge)"
+  fi
+  if [ -n "$QMK_ALSO_ABS" ]; then
+    a=${WALL["$wl|$ALSO|xlsx"]}
+    same="(workbooks differ from QMK's)"
+    ! diff -rq "$OUTS/$wl-quillmark-xlsx" "$OUTS/$wl-${ALSO// /_}-xlsx" >/dev/null || same="(same workbooks as QMK's)"
+    printf '  %-7s QMK_ALSO / QMK wall       %8s / %-8s = %6s   %s\n' \
+      "$wl" "$(sec "$a")" "$(sec "$q")" "$(ratio "$a" "$q")" "$same"
   fi
   qb=${OUTB["$wl|quillmark|xlsx"]} fb=${OUTB["$wl|floor (libxlsxwriter)|xlsx"]}
   t=$(wl_size_target "$wl")

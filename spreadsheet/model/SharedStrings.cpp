@@ -1,5 +1,7 @@
 #include "spreadsheet/model/SharedStrings.h"
 
+#include "spreadsheet/model/ShortBytes.h"
+
 #include <algorithm>
 #include <cstring>
 #include <functional>
@@ -55,8 +57,11 @@ std::uint32_t SharedStrings::add(std::string_view text, std::size_t hash, bool t
             slots_[slot] = slotFor(hash, strings_.size() - 1);
             return static_cast<std::uint32_t>(strings_.size() - 1);
         }
-        if ((value & ~std::uint64_t(0xFFFFFFFF)) == hashHigh && strings_[entry - 1] == text)
-            return entry - 1;
+        if ((value & ~std::uint64_t(0xFFFFFFFF)) == hashHigh) {
+            const std::string_view known = strings_[entry - 1];
+            if (known.size() == text.size() && sameBytes(known.data(), text.data(), text.size()))
+                return entry - 1;
+        }
     }
 }
 

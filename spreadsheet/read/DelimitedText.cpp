@@ -1,5 +1,7 @@
 #include "spreadsheet/read/DelimitedText.h"
 
+#include "spreadsheet/model/ShortBytes.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -201,7 +203,7 @@ CellGrid parseDelimited(std::string&& text, const DelimitedOptions& options,
 
     auto copy = [&](std::size_t from, std::size_t length) {
         if (write != from)
-            std::memmove(buffer + write, buffer + from, length);
+            moveBytes(buffer + write, buffer + from, length);
         write += length;
     };
     auto takingRecord = [&] { return record + 1 >= options.startRow; };

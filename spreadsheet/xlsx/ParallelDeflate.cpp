@@ -22,7 +22,7 @@ public:
     std::string take()
     {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<platform::Mutex> lock(mutex_);
             if (!free_.empty()) {
                 std::string buffer = std::move(free_.back());
                 free_.pop_back();
@@ -36,14 +36,14 @@ public:
     {
         if (buffer.size() < kBufferSize || buffer.size() > 4 * kBufferSize)
             return; // not one of ours, or grown for a huge row: let it go
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         if (free_.size() < kKept)
             free_.push_back(std::move(buffer));
     }
 
 private:
     static constexpr std::size_t kKept = 16; // the chunks in flight of a stream on a few cores
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::vector<std::string> free_;
 };
 
@@ -141,7 +141,7 @@ public:
     std::unique_ptr<Compressor> take(int level)
     {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<platform::Mutex> lock(mutex_);
             for (auto it = free_.begin(); it != free_.end(); ++it) {
                 if ((*it)->level() == level) {
                     std::unique_ptr<Compressor> compressor = std::move(*it);
@@ -155,14 +155,14 @@ public:
 
     void give(std::unique_ptr<Compressor> compressor)
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         if (free_.size() < kKept)
             free_.push_back(std::move(compressor));
     }
 
 private:
     static constexpr std::size_t kKept = 8;
-    std::mutex mutex_;
+    platform::Mutex mutex_;
     std::vector<std::unique_ptr<Compressor>> free_;
 };
 
@@ -188,11 +188,11 @@ ParallelDeflate::ParallelDeflate(int level, unsigned threads, Sink sink)
 ParallelDeflate::~ParallelDeflate()
 {
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         stopping_ = true;
         queue_.clear(); // a stream given up half way: nothing more to compress
     }
-    workAvailable_.notify_all();
+    workAvailable_.notifyAll();
     for (std::thread& worker : workers_)
         worker.join();
     bufferPool().give(std::move(pending_));
@@ -263,12 +263,15 @@ void ParallelDeflate::submit(bool last)
             dictionary_.erase(0, dictionary_.size() - kWindow);
     }
 
+    bool wake;
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<platform::Mutex> lock(mutex_);
         inFlight_.push_back(job);
         queue_.push_back(job);
+        wake = idleWorkers_ > 0;
     }
-    workAvailable_.notify_one();
+    if (wake)
+        workAvailable_.notifyOne();
     // Bound the memory held by chunks in flight: write out finished ones, and wait when too many.
     drain(inFlight_.size() >= maxInFlight_);
 }
@@ -281,8 +284,10 @@ void ParallelDeflate::work()
     for (;;) {
         std::shared_ptr<Job> job;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
+            std::unique_lock<platform::Mutex> lock(mutex_);
+            ++idleWorkers_;
             workAvailable_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+            --idleWorkers_;
             if (queue_.empty())
                 break;
             job = queue_.front();
@@ -298,12 +303,16 @@ void ParallelDeflate::work()
             job->output.swap(job->input);
             job->outputSize = job->inputSize;
         }
+        bool wake;
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<platform::Mutex> lock(mutex_);
             job->ok = ok;
             job->done = true;
+            // The writing thread waits only for the oldest chunk.
+            wake = ownerWaiting_ && inFlight_.front() == job;
         }
-        jobDone_.notify_all();
+        if (wake)
+            jobDone_.notifyOne();
     }
     if (compressor)
         compressorPool().give(std::move(compressor));
@@ -314,11 +323,14 @@ void ParallelDeflate::drain(bool waitForOldest)
     for (;;) {
         std::shared_ptr<Job> job;
         {
-            std::unique_lock<std::mutex> lock(mutex_);
+            std::unique_lock<platform::Mutex> lock(mutex_);
             if (inFlight_.empty())
                 return;
-            if (waitForOldest)
+            if (waitForOldest) {
+                ownerWaiting_ = true;
                 jobDone_.wait(lock, [&] { return inFlight_.front()->done; });
+                ownerWaiting_ = false;
+            }
             if (!inFlight_.front()->done)
                 return;
             job = inFlight_.front();
@@ -343,7 +355,7 @@ Status ParallelDeflate::finish()
     submit(true);
     while (true) {
         {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<platform::Mutex> lock(mutex_);
             if (inFlight_.empty())
                 break;
         }

@@ -1,13 +1,12 @@
 #pragma once
 
+#include "platform/ThreadSync.h"
 #include "spreadsheet/model/Status.h"
 
-#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -76,10 +75,14 @@ private:
     std::string dictionary_;
     std::deque<std::shared_ptr<Job>> inFlight_; // in input order
     std::deque<std::shared_ptr<Job>> queue_;    // waiting for a worker
-    std::mutex mutex_;
-    std::condition_variable workAvailable_;
-    std::condition_variable jobDone_;
+    // The lock and conditions are the platform's: a chunk is handed over several times a second, and the
+    // C++ library's own wait costs a call into the system on Windows. A wake is sent only to a waiter.
+    platform::Mutex mutex_;
+    platform::Condition workAvailable_;
+    platform::Condition jobDone_;
     std::vector<std::thread> workers_;
+    unsigned idleWorkers_ = 0;  // workers waiting for a chunk
+    bool ownerWaiting_ = false; // the writing thread waits for the oldest chunk
     bool stopping_ = false;
     bool failed_ = false;
     std::size_t maxInFlight_;

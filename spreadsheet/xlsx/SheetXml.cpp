@@ -3,6 +3,7 @@
 #include "spreadsheet/model/CellDisplay.h"
 #include "spreadsheet/model/SaveSupport.h"
 #include "spreadsheet/model/SharedStrings.h"
+#include "spreadsheet/model/ShortBytes.h"
 #include "spreadsheet/model/ValueTyping.h"
 #include "spreadsheet/xlsx/ParallelDeflate.h"
 
@@ -52,7 +53,7 @@ char* put(char* p, const char (&text)[N])
 
 char* put(char* p, std::string_view text)
 {
-    std::memcpy(p, text.data(), text.size());
+    moveBytes(p, text.data(), text.size());
     return p + text.size();
 }
 
@@ -129,7 +130,7 @@ char* putCellText(char* out, std::string_view text)
     const char* const end = p + text.size();
     while (p < end) {
         const std::size_t run = plainRun(p, end);
-        std::memcpy(out, p, run);
+        moveBytes(out, p, run);
         out += run;
         p += run;
         if (p == end)
@@ -456,7 +457,7 @@ char* putCellRest(char* p, std::string_view text, bool textColumn, bool rowHasBr
     case ValueKind::Text:
         break;
     }
-    if (rowHasBreak && std::memchr(text.data(), '\n', text.size()))
+    if (rowHasBreak && findByte(text.data(), text.data() + text.size(), '\n'))
         p = putStyle(p, textColumn ? kStyleTextWrapped : kStyleWrapped);
     else if (textColumn)
         p = putStyle(p, kStyleText);
@@ -477,7 +478,7 @@ std::size_t rowLines(const CellGrid& cells, std::size_t row, const CellGrid::Row
 {
     if (stored) {
         const std::size_t size = stored->count == 0 ? 0 : stored->ends[stored->count - 1];
-        if (!std::memchr(stored->text, '\n', size))
+        if (!findByte(stored->text, stored->text + size, '\n'))
             return 1;
     }
     std::size_t lines = 1;
@@ -531,7 +532,8 @@ void writeSheetXml(const SheetPiece& piece, bool selected, SharedStrings& string
         const std::size_t lines = rowLines(cells, row, inOrder ? &stored : nullptr);
         char* p = xml.room(96);
         p = put(p, "<row r=\"");
-        p = put(p, std::string_view(digits, rowDigits));
+        std::memcpy(p, digits, sizeof digits); // the whole array, then the pointer moves by its digits
+        p += rowDigits;
         if (lines > 1) {
             // Tall enough for its wrapped lines: readers do not fit a row's height themselves.
             p = put(p, "\" ht=\"");
