@@ -187,9 +187,6 @@ bool toVariant(const QVariant& value, VARIANT& out)
         out.boolVal = value.toBool() ? VARIANT_TRUE : VARIANT_FALSE;
         return true;
     case QVariant::Int:
-        out.vt = VT_I4;
-        out.lVal = value.toInt();
-        return true;
     case QVariant::UInt:
     case QVariant::LongLong:
     case QVariant::ULongLong: {
@@ -355,25 +352,23 @@ public:
 
     DispatchResult setProperty(const QByteArray& name, const QVariant& value) override
     {
+        const QString member = memberName(name);
         DISPID id = DISPID_UNKNOWN;
-        const HRESULT found = lookUp(memberName(name), id);
-        if (found == DISP_E_UNKNOWNNAME)
-            return DispatchResult::unknown();
-        if (FAILED(found))
-            return failure(found, QString::fromLatin1(name));
-        return put(id, value, QString::fromLatin1(name));
+        DispatchResult missing;
+        if (!find(member, id, missing))
+            return missing;
+        return put(id, value, member);
     }
 
     DispatchResult property(const QByteArray& name) override
     {
+        const QString member = memberName(name);
         DISPID id = DISPID_UNKNOWN;
-        const HRESULT found = lookUp(memberName(name), id);
-        if (found == DISP_E_UNKNOWNNAME)
-            return DispatchResult::unknown();
-        if (FAILED(found))
-            return failure(found, QString::fromLatin1(name));
+        DispatchResult missing;
+        if (!find(member, id, missing))
+            return missing;
         Variants result(1);
-        DispatchResult outcome = send(id, DISPATCH_PROPERTYGET, {}, result, QString::fromLatin1(name));
+        DispatchResult outcome = send(id, DISPATCH_PROPERTYGET, {}, result, member);
         if (outcome.outcome == DispatchResult::Outcome::Done)
             outcome.value = fromVariant(result[0]);
         return outcome;
@@ -387,6 +382,17 @@ private:
         return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     }
 
+    // The member's number; false, with `missing` saying why, for a member the object lacks or a server
+    // that could not answer.
+    bool find(const QString& name, DISPID& id, DispatchResult& missing) const
+    {
+        const HRESULT found = lookUp(name, id);
+        if (SUCCEEDED(found))
+            return true;
+        missing = found == DISP_E_UNKNOWNNAME ? DispatchResult::unknown() : failure(found, name);
+        return false;
+    }
+
     // A method call or a property read with arguments, as ActiveQt makes it. A member the object lacks
     // whose name starts with "Set" writes the property of the rest of the name ("SetVisible(bool)" writes
     // Visible), as ActiveQt's property writers do.
@@ -398,17 +404,14 @@ private:
         for (int i = 0; i < arguments.size(); ++i)
             typed << declared(arguments[i], types.value(i));
         DISPID id = DISPID_UNKNOWN;
-        HRESULT found = lookUp(name, id);
-        if (found == DISP_E_UNKNOWNNAME && name.startsWith(QLatin1String("Set")) && name.size() > 3 &&
-            typed.size() == 1) {
-            found = lookUp(name.mid(3), id);
-            if (SUCCEEDED(found))
+        DispatchResult missing;
+        if (!find(name, id, missing)) {
+            const bool writer = missing.outcome == DispatchResult::Outcome::UnknownMember &&
+                                name.startsWith(QLatin1String("Set")) && name.size() > 3 && typed.size() == 1;
+            if (writer && SUCCEEDED(lookUp(name.mid(3), id)))
                 return put(id, typed[0], name);
+            return missing;
         }
-        if (found == DISP_E_UNKNOWNNAME)
-            return DispatchResult::unknown();
-        if (FAILED(found))
-            return failure(found, name);
         DispatchResult outcome = send(id, DISPATCH_METHOD | DISPATCH_PROPERTYGET, typed, result, name);
         if (outcome.outcome == DispatchResult::Outcome::Done)
             outcome.value = fromVariant(result[0]);
