@@ -26,9 +26,15 @@ cleanup() {
   kill "$xvfb_pid" 2>/dev/null || true
 }
 trap cleanup EXIT
-mkdir -p "$WINEPREFIX" # the server will not start for a prefix folder that is not there yet
-/usr/lib/wine/wineserver -p
+mkdir -p "$WINEPREFIX"
+# A new prefix is set up by its first start: let that finish and its server end before the persistent
+# one starts (a service started while the set-up still runs finds the service database locked). Then the
+# RPC service that COM needs is started here: when the first test that uses COM had to start it under
+# ctest, that test hung until its time-out.
 "$wine" wineboot -i >/dev/null 2>&1
+/usr/lib/wine/wineserver -w
+/usr/lib/wine/wineserver -p
+"$wine" net start RpcSs </dev/null >/dev/null 2>&1 || true
 # The display has no window manager: Wine would wait up to two seconds for one at each window it hides
 # or maps, seconds for every window the tests open and close. Its windows place themselves instead.
 "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
