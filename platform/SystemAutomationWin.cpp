@@ -67,11 +67,6 @@ private:
     std::vector<VARIANT> values_;
 };
 
-std::wstring wide(const QString& text)
-{
-    return text.toStdWString();
-}
-
 QString fromBstr(BSTR text)
 {
     return text ? QString::fromWCharArray(text, static_cast<int>(SysStringLen(text))) : QString();
@@ -256,8 +251,7 @@ QVariant fromVariant(const VARIANT& in)
     case VT_I4:
     case VT_INT:
     case VT_UI1:
-    case VT_UI2:
-    case VT_ERROR: {
+    case VT_UI2: {
         Variants number(1);
         return SUCCEEDED(VariantChangeType(&number[0], &v, 0, VT_I4)) ? QVariant(int(number[0].lVal)) : QVariant();
     }
@@ -377,7 +371,7 @@ public:
 private:
     HRESULT lookUp(const QString& name, DISPID& id) const
     {
-        std::wstring text = wide(name);
+        std::wstring text = name.toStdWString();
         LPOLESTR names[] = {text.data()};
         return object_->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
     }
@@ -468,7 +462,7 @@ private:
 bool classOf(const QString& programId, CLSID& id, HRESULT& code)
 {
     platform::initializeAutomationForThread();
-    const std::wstring name = wide(programId);
+    const std::wstring name = programId.toStdWString();
     code = CLSIDFromProgID(name.c_str(), &id);
     return SUCCEEDED(code);
 }
